@@ -1,0 +1,43 @@
+# make test: installs what is missing, builds the native, sanitizer and win32 presets, runs every suite.
+# make demo: the kvox host on a short speech sample (see README.md).
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+WINEPREFIX_DIR := $(CURDIR)/build/win32/wineprefix
+
+.PHONY: test deps native native-asan win32 test-native test-native-asan test-win32 bench demo clean
+
+test: deps test-native test-native-asan test-win32
+
+deps:
+	@scripts/install-deps.sh
+
+native:
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS)
+
+native-asan:
+	cmake --preset native-asan >/dev/null
+	cmake --build --preset native-asan -j$(JOBS)
+
+win32:
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j$(JOBS)
+
+test-native: native
+	ctest --preset native -j$(JOBS)
+
+test-native-asan: native-asan
+	ctest --preset native-asan -j$(JOBS)
+
+# One wineserver for the whole suite; it is stopped however the run ends.
+test-win32: win32
+	scripts/wine-prefix.sh $(WINEPREFIX_DIR)
+	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p </dev/null >/dev/null 2>&1; \
+	WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset win32 -j$(JOBS); status=$$?; \
+	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; exit $$status
+
+bench: deps native
+	@for b in build/native/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf build
