@@ -1,0 +1,41 @@
+// Guessing the coding and the rate of a raw VOX file from its bytes alone.
+//
+// The coding is the decoding under which the file is cheapest to describe with a small predictive model;
+// the rate comes only from standard telephone tones (DTMF and call-progress pairs) found in the audio.
+// Everything here works over a byte buffer and is safe to call from several threads at once.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+enum class DetectedCoding { Alaw, Mulaw, Adpcm };
+
+// Twelve ways to read the bytes: the three native codings first, then layouts that are not this format and
+// serve only to refuse a claim. Costs are reported in this order.
+inline constexpr size_t HypothesisCount = 12;
+
+struct RawVoxDetection {
+  std::optional<DetectedCoding> coding;  // the claimed coding, whatever its confidence; empty when refused
+  double confidence = 0;                 // 0..1, 0 when nothing is claimed
+  std::string reason;                    // empty when a coding is claimed, else why not
+  double t = 0;                          // how consistently the winner beats the runner-up, block by block
+  std::optional<int> rate;               // 8000 or 6000 when tones decide it
+  double rate_confidence = 0.5;          // 0.90, 0.97 or 0.99 when decided, 0.6 for a hint, else 0.5
+  std::optional<int> rate_hint;          // the rate a single net tone event points to (not a decision)
+  int events8 = 0, events6 = 0;          // tone events that fit 8000 and 6000 Hz
+  std::string best;                      // the cheapest qualified native coding, even when refused; "" if none
+  std::array<double, HypothesisCount> costs{};  // bits per byte under each hypothesis
+  size_t analysed_bytes = 0;             // bytes the costs were measured on (at most 80,000)
+};
+
+RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count);
+
+// "alaw", "mulaw", "adpcm", "adpcm_lowfirst", "alaw_bitrev", "mulaw_bitrev", "alaw_noinv", "mulaw_noinv",
+// "pcm_u8", "pcm_s8", "pcm_s16le", "pcm_s16be"; "" past the end.
+const char* HypothesisName(size_t index);
+
+// "alaw", "mulaw" or "adpcm".
+const char* CodingName(DetectedCoding coding);
