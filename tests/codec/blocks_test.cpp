@@ -1,0 +1,222 @@
+#include "codec/blocks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "codec/g711.h"
+#include "tests/codec/test_seed.h"
+
+namespace {
+
+// The host's buffer may hold samples at any alignment: tests place them one byte off.
+class OddBuffer {
+ public:
+  explicit OddBuffer(size_t size_bytes) : bytes_(size_bytes + 1) {}
+  int16_t* samples() { return reinterpret_cast<int16_t*>(bytes_.data() + 1); }
+  uint8_t* codes() { return bytes_.data() + 1; }
+
+  void StoreSamples(const std::vector<int16_t>& samples) {
+    std::memcpy(bytes_.data() + 1, samples.data(), samples.size() * sizeof(int16_t));
+  }
+  std::vector<int16_t> LoadSamples(size_t sample_count) const {
+    std::vector<int16_t> samples(sample_count);
+    std::memcpy(samples.data(), bytes_.data() + 1, sample_count * sizeof(int16_t));
+    return samples;
+  }
+  std::vector<uint8_t> LoadCodes(size_t code_count) const {
+    return std::vector<uint8_t>(bytes_.begin() + 1, bytes_.begin() + 1 + static_cast<std::ptrdiff_t>(code_count));
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+struct AdpcmStream {
+  AdpcmState state{};
+  DcHistory history{};
+  int32_t sum = 0;
+
+  bool operator==(const AdpcmStream& other) const {
+    return state.predictor == other.state.predictor && state.step_index == other.state.step_index &&
+           std::memcmp(&history, &other.history, sizeof history) == 0 && sum == other.sum;
+  }
+};
+
+std::vector<int16_t> AllSamples() {
+  std::vector<int16_t> samples;
+  for (int s = -32768; s <= 32767; ++s) samples.push_back(static_cast<int16_t>(s));
+  return samples;
+}
+
+std::vector<uint8_t> RandomBytes(std::mt19937_64& rng, size_t count) {
+  std::vector<uint8_t> bytes(count);
+  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng());
+  return bytes;
+}
+
+// Noise, quiet stretches, full-scale squares and held extremes, so the fast paths meet the limits too.
+std::vector<int16_t> MixedSignal(std::mt19937_64& rng, size_t count) {
+  std::vector<int16_t> samples(count);
+  for (size_t i = 0; i < count; ++i) {
+    switch ((i / 997) % 4) {
+      case 0: samples[i] = static_cast<int16_t>(rng()); break;
+      case 1: samples[i] = static_cast<int16_t>(static_cast<int>(rng() % 64) - 32); break;
+      case 2: samples[i] = (i / 61) % 2 == 0 ? int16_t{-32768} : int16_t{32767}; break;
+      default: samples[i] = static_cast<int16_t>(20000 + static_cast<int>(rng() % 12768)); break;
+    }
+  }
+  return samples;
+}
+
+TEST(G711Blocks, DecodeEveryCodeLikeTheSampleOperations) {
+  std::vector<uint8_t> codes;
+  for (int code = 0; code < 256; ++code) codes.push_back(static_cast<uint8_t>(code));
+  codes.insert(codes.end(), codes.rbegin(), codes.rend());  // a length past any vector width, with a tail
+  codes.push_back(0x2A);
+  OddBuffer alaw(codes.size() * 2);
+  OddBuffer mulaw(codes.size() * 2);
+  AlawDecodeBlock(codes.data(), codes.size(), alaw.samples());
+  MulawDecodeBlock(codes.data(), codes.size(), mulaw.samples());
+  const std::vector<int16_t> alaw_samples = alaw.LoadSamples(codes.size());
+  const std::vector<int16_t> mulaw_samples = mulaw.LoadSamples(codes.size());
+  for (size_t i = 0; i < codes.size(); ++i) {
+    ASSERT_EQ(alaw_samples[i], AlawToPcm(codes[i])) << "A-law code " << int{codes[i]} << " at " << i;
+    ASSERT_EQ(mulaw_samples[i], MulawToPcm(codes[i])) << "mu-law code " << int{codes[i]} << " at " << i;
+  }
+}
+
+TEST(G711Blocks, DecodeLeavesTheSamplesPastTheBlockAlone) {
+  const uint8_t codes[40] = {};
+  for (size_t count = 0; count <= 40; ++count) {
+    std::vector<int16_t> samples(41, 0x1234);
+    AlawDecodeBlock(codes, count, samples.data());
+    for (size_t i = count; i < samples.size(); ++i) ASSERT_EQ(samples[i], 0x1234) << count << " codes";
+  }
+}
+
+TEST(G711Blocks, EncodeEverySampleInPlaceLikeTheSampleOperations) {
+  const std::vector<int16_t> samples = AllSamples();
+  for (auto [encode_block, encode_sample] :
+       {std::pair{&AlawEncodeBlock, &PcmToAlaw}, std::pair{&MulawEncodeBlock, &PcmToMulaw}}) {
+    OddBuffer separate(samples.size() * 2);
+    OddBuffer in_place(samples.size() * 2);
+    separate.StoreSamples(samples);
+    in_place.StoreSamples(samples);
+    std::vector<uint8_t> codes(samples.size());
+    ASSERT_EQ(encode_block(separate.samples(), samples.size(), codes.data()), samples.size());
+    ASSERT_EQ(encode_block(in_place.samples(), samples.size(), in_place.codes()), samples.size());
+    EXPECT_EQ(in_place.LoadCodes(samples.size()), codes);
+    for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(codes[i], encode_sample(samples[i])) << "sample " << samples[i];
+  }
+}
+
+TEST(AdpcmBlocks, DecodeMatchesTheSampleOperationsAcrossRandomBlockSplits) {
+  const uint64_t seed = TestSeed();
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937_64 rng(seed);
+  std::vector<uint8_t> bytes = RandomBytes(rng, 300000);
+  // Held codes drive the predictor and the step index to their limits.
+  for (size_t i = 100000; i < 200000; ++i) bytes[i] = (i / 3000) % 2 == 0 ? 0x77 : 0xFF;
+
+  AdpcmStream expected;
+  std::vector<int16_t> expected_samples;
+  for (uint8_t byte : bytes) {
+    expected_samples.push_back(AdpcmDecodeSample(expected.state, expected.history, expected.sum, byte >> 4));
+    expected_samples.push_back(AdpcmDecodeSample(expected.state, expected.history, expected.sum, byte & 0x0F));
+  }
+
+  AdpcmStream blocks;
+  OddBuffer out(bytes.size() * 4);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const size_t count = std::min<size_t>(rng() % 5000, bytes.size() - done);
+    AdpcmDecodeBlock(blocks.state, blocks.history, blocks.sum, bytes.data() + done, count, out.samples() + 2 * done);
+    done += count;
+  }
+  const std::vector<int16_t> samples = out.LoadSamples(expected_samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(samples[i], expected_samples[i]) << "sample " << i;
+  EXPECT_TRUE(blocks == expected);
+}
+
+TEST(AdpcmBlocks, EncodeMatchesTheSampleOperationsAcrossEvenBlockSplits) {
+  const uint64_t seed = TestSeed();
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937_64 rng(seed);
+  const std::vector<int16_t> samples = MixedSignal(rng, 400000);
+
+  AdpcmStream expected;
+  std::vector<uint8_t> expected_codes;
+  for (size_t i = 0; i < samples.size(); i += 2) {
+    const uint8_t high = AdpcmEncodeSample(expected.state, expected.history, expected.sum, samples[i]);
+    const uint8_t low = AdpcmEncodeSample(expected.state, expected.history, expected.sum, samples[i + 1]);
+    expected_codes.push_back(static_cast<uint8_t>(high << 4 | low));
+  }
+
+  AdpcmStream blocks;
+  OddBuffer in(samples.size() * 2);
+  in.StoreSamples(samples);
+  std::vector<uint8_t> codes(expected_codes.size());
+  size_t done = 0;
+  while (done < samples.size()) {
+    const size_t count = std::min<size_t>(2 * (rng() % 5000), samples.size() - done);
+    ASSERT_EQ(AdpcmEncodeBlock(blocks.state, blocks.history, blocks.sum, in.samples() + done, count,
+                               codes.data() + done / 2),
+              count / 2);
+    done += count;
+  }
+  EXPECT_EQ(codes, expected_codes);
+  EXPECT_TRUE(blocks == expected);
+}
+
+TEST(AdpcmBlocks, EncodeInPlaceGivesTheSameBytesAsASeparateBuffer) {
+  const uint64_t seed = TestSeed();
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937_64 rng(seed);
+  for (size_t sample_count : {size_t{0}, size_t{1}, size_t{2}, size_t{7}, size_t{8192}, size_t{8193}, size_t{65537}}) {
+    const std::vector<int16_t> samples = MixedSignal(rng, sample_count);
+    AdpcmStream separate;
+    AdpcmStream in_place;
+    std::vector<uint8_t> codes((sample_count + 1) / 2);
+    OddBuffer in(sample_count * 2);
+    in.StoreSamples(samples);
+    const size_t separate_count =
+        AdpcmEncodeBlock(separate.state, separate.history, separate.sum, in.samples(), sample_count, codes.data());
+    const size_t in_place_count =
+        AdpcmEncodeBlock(in_place.state, in_place.history, in_place.sum, in.samples(), sample_count, in.codes());
+    ASSERT_EQ(separate_count, (sample_count + 1) / 2) << sample_count << " samples";
+    ASSERT_EQ(in_place_count, separate_count) << sample_count << " samples";
+    EXPECT_EQ(in.LoadCodes(in_place_count), codes) << sample_count << " samples";
+    EXPECT_TRUE(in_place == separate) << sample_count << " samples";
+  }
+}
+
+// An odd last sample is coded twice, so the decoder, which makes two samples of the byte, stays in step.
+TEST(AdpcmBlocks, OddLastSampleFillsBothNibblesAndKeepsTheDecoderInStep) {
+  const std::vector<int16_t> samples = {1000, -5000, 12000};
+  AdpcmStream encoder;
+  // Exactly sized, so the sanitizer build sees any read past the last sample.
+  auto exact = std::make_unique<int16_t[]>(samples.size());
+  std::memcpy(exact.get(), samples.data(), samples.size() * sizeof(int16_t));
+  uint8_t codes[2] = {};
+  ASSERT_EQ(AdpcmEncodeBlock(encoder.state, encoder.history, encoder.sum, exact.get(), samples.size(), codes), 2u);
+
+  AdpcmStream reference;
+  std::vector<uint8_t> nibbles;
+  for (int16_t sample : {samples[0], samples[1], samples[2], samples[2]}) {
+    nibbles.push_back(AdpcmEncodeSample(reference.state, reference.history, reference.sum, sample));
+  }
+  EXPECT_EQ(codes[0], nibbles[0] << 4 | nibbles[1]);
+  EXPECT_EQ(codes[1], nibbles[2] << 4 | nibbles[3]);
+  EXPECT_TRUE(encoder == reference);
+
+  AdpcmStream decoder;
+  int16_t decoded[4];
+  AdpcmDecodeBlock(decoder.state, decoder.history, decoder.sum, codes, 2, decoded);
+  EXPECT_EQ(decoder.state.step_index, encoder.state.step_index);
+}
+
+}  // namespace
