@@ -41,6 +41,10 @@ inline constexpr int ExportOrdinals[21] = {2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13, 
 // Loads the library once; fails the calling test when a name is missing.
 const FilterExports& Exports();
 
+// The exports linked into the test program itself (native tests that reach the compatibility layer's
+// fault seam link the plug-in's code directly).
+const FilterExports& LinkedExports();
+
 // Finds one symbol by name in the loaded library (nullptr when absent).
 void* FindExport(const char* name);
 
