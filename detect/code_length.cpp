@@ -42,41 +42,63 @@ Coefficients LevinsonDurbin(const std::array<double, PredictorOrder + 1>& r) {
   return a;
 }
 
-// Fits the predictor on the windowed samples just before `n`.
-Coefficients FitPredictor(const int32_t* values, size_t n) {
-  const auto& window = FitWindow();
-  std::array<double, FitLength_samples> y{};
+// Fits the predictor on the windowed samples just before `history_end`, which has FitLength_samples valid
+// (zero-padded) samples before it.
+Coefficients FitPredictor(const double* history_end) {
+  // Plain arrays and pointers: this loop is most of the model's work, and unoptimised (sanitizer) builds pay
+  // for every std::array access as a call.
+  const double* window = FitWindow().data();
+  // Lags reach PredictorOrder samples before the window's start, where the windowed signal is 0.
+  double padded[PredictorOrder + FitLength_samples] = {};
+  double* y = padded + PredictorOrder;
+  const double* history = history_end - FitLength_samples;
+  for (size_t i = 0; i < FitLength_samples; ++i) y[i] = window[i] * history[i];
+  // One pass with an accumulator per lag: nine independent sums keep the multiplier busy.
+  double r[PredictorOrder + 1] = {};
   for (size_t i = 0; i < FitLength_samples; ++i) {
-    const ptrdiff_t index = ptrdiff_t(n) - ptrdiff_t(FitLength_samples) + ptrdiff_t(i);
-    y[i] = index >= 0 ? window[i] * values[index] : 0.0;
+    const double* lagged = y + i;
+#pragma GCC unroll 9
+    for (size_t lag = 0; lag <= PredictorOrder; ++lag) r[lag] += lagged[0] * *(lagged - lag);
   }
-  std::array<double, PredictorOrder + 1> r{};
-  for (size_t lag = 0; lag <= PredictorOrder; ++lag) {
-    double acc = 0;
-    for (size_t i = lag; i < FitLength_samples; ++i) acc += y[i] * y[i - lag];
-    r[lag] = acc;
-  }
-  r[0] = r[0] * 1.0001 + 1e-6;
-  return LevinsonDurbin(r);
+  std::array<double, PredictorOrder + 1> autocorrelation{};
+  std::copy(r, r + PredictorOrder + 1, autocorrelation.begin());
+  autocorrelation[0] = autocorrelation[0] * 1.0001 + 1e-6;
+  return LevinsonDurbin(autocorrelation);
 }
 
-// Upper tail of the standard normal distribution.
-double UpperTail(double z) { return 0.5 * std::erfc(z / std::numbers::sqrt2); }
+// Upper tail of the standard normal distribution at z * sqrt(2); 0 and 1 at the open ends.
+double UpperTailScaled(double z_over_sqrt2) {
+  if (std::isinf(z_over_sqrt2)) return z_over_sqrt2 > 0 ? 0.0 : 1.0;
+  return 0.5 * std::erfc(z_over_sqrt2);
+}
 
-// Probability of [low, high] under N(mean, sigma^2), without cancellation in either tail.
-double CellProbability(double low, double high, double mean, double sigma) {
-  const double a = (low - mean) / sigma;
-  const double b = (high - mean) / sigma;
-  if (a > 0) return UpperTail(a) - UpperTail(b);
-  if (b < 0) return UpperTail(-b) - UpperTail(-a);
-  return 1 - UpperTail(-a) - UpperTail(b);
+// Probability of [low, high] under a Gaussian of the given mean, with `scale` = 1 / (sigma * sqrt(2)), taken
+// from whichever tail avoids cancellation.
+double CellProbability(double low, double high, double mean, double scale) {
+  const double a = (low - mean) * scale;
+  const double b = (high - mean) * scale;
+  if (a > 0) return UpperTailScaled(a) - UpperTailScaled(b);
+  if (b < 0) return UpperTailScaled(-b) - UpperTailScaled(-a);
+  return 1 - UpperTailScaled(-a) - UpperTailScaled(b);
 }
 
 }  // namespace
 
 void AppendCodeLengthsBits(const int32_t* values, const double* low, const double* high, size_t sample_count,
                            double alphabet_size, std::vector<double>& lengths_bits) {
-  const double uniform_share = 0.01 / alphabet_size;
+  // The samples as doubles behind FitLength_samples zeros: the history before the start is silence.
+  std::vector<double> padded(FitLength_samples + sample_count, 0.0);
+  double* x = padded.data() + FitLength_samples;
+  std::vector<double> squared_widths(sample_count);
+  for (size_t n = 0; n < sample_count; ++n) {
+    x[n] = values[n];
+    const double width = high[n] - low[n];
+    squared_widths[n] = std::isinf(width) ? 0.0 : width * width;  // an open cell says nothing about the step
+  }
+
+  // First the Gaussian of every sample, then the cell probabilities: the second loop has no carried
+  // dependency, so the processor can overlap its costly calls.
+  std::vector<double> means(sample_count), scales(sample_count);
   std::array<double, ResidualWindow_samples> squared_residuals{};
   double squared_residual_sum = 0;
   // Sums over the last OffsetWindow_samples: all integers, so the running sums stay exact.
@@ -84,12 +106,13 @@ void AppendCodeLengthsBits(const int32_t* values, const double* low, const doubl
   Coefficients a{};
   for (size_t n = 0; n < sample_count; ++n) {
     if (n % FitInterval_samples == 0) {
-      a = FitPredictor(values, n);
+      a = FitPredictor(x + n);
       squared_residual_sum = 0;  // refreshed now and then so rounding cannot build up
       for (const double e2 : squared_residuals) squared_residual_sum += e2;
     }
     double prediction = 0;
-    for (size_t k = 1; k <= PredictorOrder && k <= n; ++k) prediction += a[k] * values[n - k];
+    const double* coefficients = a.data();
+    for (size_t k = 1; k <= PredictorOrder; ++k) prediction += coefficients[k] * x[ptrdiff_t(n) - ptrdiff_t(k)];
 
     double variance = VarianceFloor;
     if (n > 0) {
@@ -104,26 +127,30 @@ void AppendCodeLengthsBits(const int32_t* values, const double* low, const doubl
       const double nyquist_excess = std::max(0.0, nyquist - half_cell);
       variance += squared_residual_sum / residual_count + dc_excess * dc_excess + nyquist_excess * nyquist_excess;
     }
-    const double probability = CellProbability(low[n], high[n], prediction, std::sqrt(variance));
-    lengths_bits.push_back(-std::log2(0.99 * probability + uniform_share));
+    means[n] = prediction;
+    scales[n] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
 
-    const double residual = values[n] - prediction;
+    const double residual = x[n] - prediction;
     double& slot = squared_residuals[n % ResidualWindow_samples];
     squared_residual_sum += residual * residual - slot;
     slot = residual * residual;
 
-    const double width = high[n] - low[n];
-    const double squared_width = std::isinf(width) ? 0.0 : width * width;
-    const double sign = (n & 1) ? -1.0 : 1.0;
-    value_sum += values[n];
-    alternating_sum += sign * values[n];
-    squared_width_sum += squared_width;
+    value_sum += x[n];
+    alternating_sum += (n & 1) ? -x[n] : x[n];
+    squared_width_sum += squared_widths[n];
     if (n >= OffsetWindow_samples) {
       const size_t old = n - OffsetWindow_samples;
-      const double old_width = high[old] - low[old];
-      value_sum -= values[old];
-      alternating_sum -= ((old & 1) ? -1.0 : 1.0) * values[old];
-      squared_width_sum -= std::isinf(old_width) ? 0.0 : old_width * old_width;
+      value_sum -= x[old];
+      alternating_sum -= (old & 1) ? -x[old] : x[old];
+      squared_width_sum -= squared_widths[old];
     }
+  }
+
+  const double uniform_share = 0.01 / alphabet_size;
+  const size_t first = lengths_bits.size();
+  lengths_bits.resize(first + sample_count);
+  for (size_t n = 0; n < sample_count; ++n) {
+    const double probability = CellProbability(low[n], high[n], means[n], scales[n]);
+    lengths_bits[first + n] = -std::log2(0.99 * probability + uniform_share);
   }
 }

@@ -119,6 +119,7 @@ double PeakEnergy(const std::vector<double>& power, size_t peak) {
 // Peak frequency in cycles per sample, refined by a parabola through the log power of the peak and its
 // neighbours.
 double RefinedFrequency(const std::vector<double>& power, size_t peak) {
+  if (!(power[peak - 1] > 0 && power[peak + 1] > 0)) return double(peak) / double(Fft_points);
   const double left = std::log(power[peak - 1]);
   const double centre = std::log(power[peak]);
   const double right = std::log(power[peak + 1]);

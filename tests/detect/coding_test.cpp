@@ -1,0 +1,166 @@
+// Coding detection on signals made here: genuine files of every coding are claimed confidently, non-VOX data
+// never is, and the model's probabilities are proper.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "detect/detect.h"
+#include "detect/hypotheses.h"
+#include "tests/detect/signals.h"
+
+namespace {
+
+constexpr DetectedCoding AllCodings[] = {DetectedCoding::Alaw, DetectedCoding::Mulaw, DetectedCoding::Adpcm};
+
+RawVoxDetection Detect(const std::vector<uint8_t>& bytes) { return DetectRawVox(bytes.data(), bytes.size()); }
+
+TEST(DetectCoding, EveryCodingOfSpeechNoiseAndNearSilenceIsClaimedFromFiveSeconds) {
+  const uint64_t seed = TestSeed();
+  for (const int rate : {8000, 6000}) {
+    const std::pair<const char*, std::vector<int16_t>> contents[] = {
+        {"speech-like", SpeechLike(5, rate, seed)},
+        {"line noise", LineNoise(5, rate, 800, seed + 1)},
+        {"near-silence", LineNoise(5, rate, 12, seed + 2)},
+    };
+    for (const auto& [content, samples] : contents) {
+      for (const DetectedCoding coding : AllCodings) {
+        SCOPED_TRACE(std::string(content) + " at " + std::to_string(rate) + " Hz as " + CodingName(coding));
+        const RawVoxDetection result = Detect(Encode(coding, samples));
+        ASSERT_TRUE(result.coding.has_value()) << result.reason;
+        EXPECT_EQ(*result.coding, coding);
+        EXPECT_GE(result.confidence, 0.9) << "t = " << result.t;
+        EXPECT_EQ(result.reason, "");
+      }
+    }
+  }
+}
+
+TEST(DetectCoding, NonVoxDataIsNeverClaimedConfidently) {
+  const uint64_t seed = TestSeed();
+  std::mt19937_64 rng(seed);
+  std::vector<uint8_t> random_bytes(16000);
+  for (uint8_t& b : random_bytes) b = uint8_t(rng());
+  std::string prose;
+  while (prose.size() < 6000) prose += "Raw telephone recordings carry no header, so the reader must guess. ";
+  std::vector<uint8_t> swapped = Encode(DetectedCoding::Adpcm, SpeechLike(5, 8000, seed));
+  for (uint8_t& b : swapped) b = uint8_t(b << 4 | b >> 4);
+
+  const std::pair<const char*, std::vector<uint8_t>> inputs[] = {
+      {"random bytes", random_bytes},
+      {"16-bit PCM", PcmBytes(SpeechLike(3, 8000, seed))},
+      {"text", std::vector<uint8_t>(prose.begin(), prose.end())},
+      {"zeros", std::vector<uint8_t>(4000, 0)},
+      {"nibble-swapped ADPCM", swapped},
+  };
+  for (const auto& [kind, bytes] : inputs) {
+    const RawVoxDetection result = Detect(bytes);
+    EXPECT_LT(result.confidence, 0.9) << kind << " claimed as " << (result.coding ? CodingName(*result.coding) : "-");
+    EXPECT_FALSE(result.coding.has_value() && result.reason != "") << kind;
+  }
+  EXPECT_EQ(Detect(inputs[1].second).reason, "looks like pcm_s16le, not this format");
+  EXPECT_EQ(Detect(swapped).reason, "looks like adpcm_lowfirst, not this format");
+}
+
+TEST(DetectCoding, FilesUnder256BytesAreTooShort) {
+  const std::vector<uint8_t> speech = Encode(DetectedCoding::Alaw, SpeechLike(1, 8000, 7));
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{255}}) {
+    const RawVoxDetection result = DetectRawVox(speech.data(), size);
+    EXPECT_EQ(result.reason, "too short") << size;
+    EXPECT_FALSE(result.coding.has_value());
+    EXPECT_EQ(result.confidence, 0);
+    EXPECT_EQ(result.best, "");
+  }
+  EXPECT_EQ(DetectRawVox(nullptr, 1000).reason, "too short");
+  EXPECT_NE(DetectRawVox(speech.data(), 256).reason, "too short");
+}
+
+TEST(DetectCoding, LongFilesAreSampledInEightChunksAndStillClaimed) {
+  const uint64_t seed = TestSeed();
+  // 25 s of A-law: 200,000 bytes, of which 80,000 are read. An odd size keeps the 16-bit readings honest.
+  std::vector<uint8_t> bytes = Encode(DetectedCoding::Alaw, SpeechLike(25, 8000, seed));
+  bytes.push_back(0xD5);
+  const RawVoxDetection result = Detect(bytes);
+  EXPECT_EQ(result.analysed_bytes, 80000u);
+  ASSERT_TRUE(result.coding.has_value()) << result.reason;
+  EXPECT_EQ(*result.coding, DetectedCoding::Alaw);
+  EXPECT_GE(result.confidence, 0.9);
+  // Just over the cap is sampled too, not read whole.
+  bytes.resize(80001);
+  EXPECT_EQ(Detect(bytes).analysed_bytes, 80000u);
+}
+
+// The cells of one reading's codes tile the line, so the code probabilities sum to one and uniformly random
+// bytes can never look cheaper than 8 bits per byte: this is what makes "cheap" mean "structured".
+TEST(DetectCoding, CellsTileTheLineAndRandomBytesCostAtLeastEightBits) {
+  constexpr double Infinity = std::numeric_limits<double>::infinity();
+  for (size_t h = 0; h < HypothesisCount; ++h) {
+    const Hypothesis hypothesis = Hypothesis(h);
+    if (CodeAlphabetSize(hypothesis) != 256) continue;
+    std::vector<uint8_t> every_byte(256);
+    for (size_t b = 0; b < 256; ++b) every_byte[b] = uint8_t(b);
+    CellStream cells;
+    DecodeWithCells(hypothesis, every_byte.data(), every_byte.size(), cells);
+    std::vector<std::pair<double, double>> sorted;
+    for (size_t b = 0; b < 256; ++b) {
+      sorted.emplace_back(cells.low[b], cells.high[b]);
+      EXPECT_LE(cells.low[b], cells.values[b]) << HypothesisName(h) << " byte " << b;
+      EXPECT_GE(cells.high[b], cells.values[b]) << HypothesisName(h) << " byte " << b;
+    }
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted.front().first, -Infinity) << HypothesisName(h);
+    EXPECT_EQ(sorted.back().second, Infinity) << HypothesisName(h);
+    for (size_t i = 1; i < sorted.size(); ++i) EXPECT_EQ(sorted[i - 1].second, sorted[i].first) << HypothesisName(h) << " cell " << i;
+  }
+
+  // ADPCM: from whatever state a prefix leaves, the sixteen codes tile the line.
+  const uint64_t seed = TestSeed();
+  std::mt19937_64 rng(seed);
+  for (int trial = 0; trial < 50; ++trial) {
+    std::vector<uint8_t> prefix(size_t(rng() % 300));
+    for (uint8_t& b : prefix) b = uint8_t(rng());
+    std::vector<std::pair<double, double>> sorted;
+    for (uint8_t code = 0; code < 16; ++code) {
+      std::vector<uint8_t> bytes = prefix;
+      bytes.push_back(uint8_t(code << 4));
+      CellStream cells;
+      DecodeWithCells(Hypothesis::Adpcm, bytes.data(), bytes.size(), cells);
+      sorted.emplace_back(cells.low[2 * prefix.size()], cells.high[2 * prefix.size()]);
+    }
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted.front().first, -Infinity);
+    EXPECT_EQ(sorted.back().second, Infinity);
+    for (size_t i = 1; i < sorted.size(); ++i) EXPECT_EQ(sorted[i - 1].second, sorted[i].first) << "trial " << trial;
+  }
+
+  std::vector<uint8_t> random_bytes(8001);
+  for (uint8_t& b : random_bytes) b = uint8_t(rng());
+  const RawVoxDetection result = Detect(random_bytes);
+  for (size_t h = 0; h < HypothesisCount; ++h) EXPECT_GT(result.costs[h], 7.9) << HypothesisName(h);
+  EXPECT_FALSE(result.coding.has_value());
+}
+
+TEST(DetectCoding, ConcurrentCallsGiveTheSameAnswersAsOneAtATime) {
+  const uint64_t seed = TestSeed();
+  std::vector<std::vector<uint8_t>> files;
+  for (const DetectedCoding coding : AllCodings) files.push_back(Encode(coding, DtmfDigits("159#", 6000, seed)));
+  files.push_back(PcmBytes(SpeechLike(1, 8000, seed)));
+  std::vector<RawVoxDetection> alone;
+  for (const auto& file : files) alone.push_back(Detect(file));
+
+  std::vector<RawVoxDetection> together(files.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < files.size(); ++i) threads.emplace_back([&, i] { together[i] = Detect(files[i]); });
+  for (std::thread& thread : threads) thread.join();
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(together[i].costs, alone[i].costs) << "file " << i;
+    EXPECT_EQ(together[i].reason, alone[i].reason) << "file " << i;
+    EXPECT_EQ(together[i].events6, alone[i].events6) << "file " << i;
+    EXPECT_EQ(together[i].rate, alone[i].rate) << "file " << i;
+  }
+}
+
+}  // namespace
