@@ -44,7 +44,11 @@ std::vector<Span> AnalysedChunks(size_t byte_count) {
   if (byte_count <= AnalysisCap_bytes) return {{0, byte_count}};
   std::vector<Span> chunks;
   const size_t spread = byte_count - Chunk_bytes;
-  for (size_t i = 0; i < ChunkCount; ++i) chunks.push_back({(spread * i / (ChunkCount - 1)) & ~size_t{1}, Chunk_bytes});
+  const size_t gaps = ChunkCount - 1;
+  for (size_t i = 0; i < ChunkCount; ++i) {
+    const size_t offset = spread / gaps * i + spread % gaps * i / gaps;  // spread * i / gaps without overflow
+    chunks.push_back({offset & ~size_t{1}, Chunk_bytes});
+  }
   return chunks;
 }
 

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <memory>
-#include <mutex>
 #include <numbers>
 #include <vector>
 
@@ -37,15 +35,14 @@ constexpr double HarmonicTolerance = 0.004;
 constexpr double SteadyTolerance = 0.003;  // frame-to-frame frequency drift within one event
 constexpr size_t MinimumEventFrames = 3;
 
-// FFTW's planner is not thread-safe; the plan is made once, under a lock, and then only executed on
-// caller-owned arrays, which FFTW allows from any number of threads.
+// FFTW's planner is not thread-safe: the plan is made exactly once (C++ runs a local static's initialiser once,
+// holding off other threads until it is done) and afterwards only executed on caller-owned arrays, which FFTW
+// allows from any number of threads at once.
 fftw_plan SharedPlan() {
-  static std::mutex planner_mutex;
-  static fftw_plan plan = [] {
-    std::lock_guard<std::mutex> lock(planner_mutex);
+  static const fftw_plan plan = [] {
     double* in = fftw_alloc_real(Fft_points);
     fftw_complex* out = fftw_alloc_complex(Bin_count);
-    fftw_plan made = fftw_plan_dft_r2c_1d(int(Fft_points), in, out, FFTW_ESTIMATE);
+    const fftw_plan made = fftw_plan_dft_r2c_1d(int(Fft_points), in, out, FFTW_ESTIMATE);
     fftw_free(in);
     fftw_free(out);
     return made;

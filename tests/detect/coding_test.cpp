@@ -65,6 +65,35 @@ TEST(DetectCoding, NonVoxDataIsNeverClaimedConfidently) {
   EXPECT_EQ(Detect(swapped).reason, "looks like adpcm_lowfirst, not this format");
 }
 
+TEST(DetectCoding, OneByteValueOrOneSignIsRefusedButSilenceCodesAreNot) {
+  const uint64_t seed = TestSeed();
+  const std::vector<int16_t> speech = SpeechLike(2, 8000, seed);
+
+  // 95% of one byte value that is no silence code: refused whatever the rest holds.
+  std::vector<uint8_t> mostly_one_value = Encode(DetectedCoding::Mulaw, speech);
+  for (size_t i = 0; i < mostly_one_value.size(); ++i) {
+    if (i % 20 != 0) mostly_one_value[i] = 0x33;
+  }
+  const RawVoxDetection one_value = Detect(mostly_one_value);
+  EXPECT_FALSE(one_value.coding.has_value());
+  EXPECT_EQ(one_value.reason.rfind("degenerate content", 0), 0u) << one_value.reason;
+
+  // 95% A-law silence around a burst of speech is a quiet recording, not degenerate data.
+  std::vector<int16_t> quiet(speech.size() * 10, 0);
+  std::copy(speech.begin(), speech.begin() + speech.size() / 2, quiet.begin() + 1000);
+  const RawVoxDetection silence = Detect(Encode(DetectedCoding::Alaw, quiet));
+  ASSERT_TRUE(silence.coding.has_value()) << silence.reason;
+  EXPECT_EQ(*silence.coding, DetectedCoding::Alaw);
+
+  // Rectified speech: structured, but every code positive, which audio never is.
+  std::vector<int16_t> rectified = speech;
+  for (int16_t& s : rectified) s = int16_t(std::abs(s / 2));
+  const RawVoxDetection one_sign = Detect(Encode(DetectedCoding::Alaw, rectified));
+  EXPECT_FALSE(one_sign.coding.has_value());
+  EXPECT_EQ(one_sign.best, "alaw");
+  EXPECT_NE(one_sign.reason.find("lopsided"), std::string::npos) << one_sign.reason;
+}
+
 TEST(DetectCoding, FilesUnder256BytesAreTooShort) {
   const std::vector<uint8_t> speech = Encode(DetectedCoding::Alaw, SpeechLike(1, 8000, 7));
   for (const size_t size : {size_t{0}, size_t{1}, size_t{255}}) {
