@@ -1,0 +1,227 @@
+#include "host/audio_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <filesystem>
+
+#include "host/errors.h"
+
+namespace {
+
+struct ExtensionFormat {
+  const char* extension;
+  int format;
+};
+
+// Types whose usual extension is not libsndfile's own name for them, or that need a subtype other than
+// 16-bit PCM. Anything else is looked up in libsndfile's list of major types.
+constexpr ExtensionFormat CommonTypes[] = {
+    {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},     {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+    {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},     {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+    {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},      {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+    {"aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},    {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+    {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},       {"snd", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+    {"caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},     {"w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+    {"rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16},
+};
+
+std::string LowerExtension(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  if (!extension.empty()) extension.erase(0, 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+// libsndfile notes in its log when the audio chunk's length in the header exceeds what the file holds:
+// "data : 73568 (should be 19956)" (WAV and its kin), "SSND : ... (should be ...)" (AIFF).
+bool LogShowsCutOffAudio(SNDFILE* file) {
+  char log[8192] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof(log));
+  for (const char* line = log; *line != '\0';) {
+    long long declared = 0;
+    long long present = 0;
+    char chunk[8] = {};
+    if (std::sscanf(line, "%4s : %lld (should be %lld)", chunk, &declared, &present) == 3 &&
+        (std::string_view(chunk) == "data" || std::string_view(chunk) == "SSND") && present < declared) {
+      return true;
+    }
+    const char* end = std::strchr(line, '\n');
+    if (end == nullptr) break;
+    line = end + 1;
+  }
+  return false;
+}
+
+bool Writable(int format) {
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = format;
+  return sf_format_check(&info) != 0;
+}
+
+int MajorTypeNamed(const std::string& extension) {
+  int count = 0;
+  sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof(count));
+  for (int i = 0; i < count; ++i) {
+    SF_FORMAT_INFO info{};
+    info.format = i;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof(info));
+    if (info.extension != nullptr && extension == info.extension) return info.format;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int SoundFormatForName(const std::string& path) {
+  const std::string extension = LowerExtension(path);
+  if (extension.empty()) return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  for (const ExtensionFormat& type : CommonTypes) {
+    if (extension == type.extension && Writable(type.format)) return type.format;
+  }
+  if (int major = MajorTypeNamed(extension); major != 0 && Writable(major | SF_FORMAT_PCM_16)) {
+    return major | SF_FORMAT_PCM_16;
+  }
+  throw FileError(path, "cannot write a ." + extension + " file; use one of: " + SoundExtensionList());
+}
+
+std::string SoundExtensionList() {
+  std::string list;
+  for (const ExtensionFormat& type : CommonTypes) {
+    if (!Writable(type.format)) continue;
+    if (!list.empty()) list += ", ";
+    list += type.extension;
+  }
+  return list;
+}
+
+SoundReader::SoundReader(const std::string& path) : path_(path) {
+  file_ = sf_open(path.c_str(), SFM_READ, &info_);
+  if (file_ == nullptr) throw FileError(path, std::string("not an audio file kvox can read: ") + sf_strerror(nullptr));
+  if (info_.channels < 1 || info_.samplerate < 1) {
+    sf_close(file_);
+    file_ = nullptr;
+    throw FileError(path, "the file announces no channels or no sample rate");
+  }
+  truncated_ = LogShowsCutOffAudio(file_);
+}
+
+SoundReader::~SoundReader() {
+  if (file_ != nullptr) sf_close(file_);
+}
+
+size_t SoundReader::ReadShorts(int16_t* samples, size_t frames) {
+  sf_count_t got = sf_readf_short(file_, samples, static_cast<sf_count_t>(frames));
+  if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, std::string("reading failed: ") + sf_strerror(file_));
+  frames_read_ += got;
+  return static_cast<size_t>(got);
+}
+
+size_t SoundReader::ReadFloats(float* samples, size_t frames) {
+  sf_count_t got = sf_readf_float(file_, samples, static_cast<sf_count_t>(frames));
+  if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, std::string("reading failed: ") + sf_strerror(file_));
+  frames_read_ += got;
+  return static_cast<size_t>(got);
+}
+
+SoundWriter::SoundWriter(const std::string& write_path, const std::string& shown_path, int format, int rate_hz,
+                         int channels)
+    : shown_path_(shown_path), channels_(channels) {
+  SF_INFO info{};
+  info.samplerate = rate_hz;
+  info.channels = channels;
+  info.format = format;
+  file_ = sf_open(write_path.c_str(), SFM_WRITE, &info);
+  if (file_ == nullptr) throw FileError(shown_path, std::string("cannot create it: ") + sf_strerror(nullptr));
+}
+
+SoundWriter::~SoundWriter() {
+  if (file_ != nullptr) sf_close(file_);
+}
+
+void SoundWriter::WriteShorts(const int16_t* samples, size_t frames) {
+  sf_count_t put = sf_writef_short(file_, samples, static_cast<sf_count_t>(frames));
+  if (put != static_cast<sf_count_t>(frames)) {
+    throw FileError(shown_path_, std::string("writing failed: ") + sf_strerror(file_));
+  }
+}
+
+void SoundWriter::Finish() {
+  // libsndfile writes the header's sizes at close; a failure there leaves a file that lies about its length.
+  int error = sf_error(file_);
+  int closed = sf_close(file_);
+  file_ = nullptr;
+  if (error != SF_ERR_NO_ERROR || closed != 0) {
+    throw FileError(shown_path_, std::string("completing the file failed: ") +
+                                     sf_error_number(error != SF_ERR_NO_ERROR ? error : closed));
+  }
+}
+
+Resampler::Resampler(double input_rate_hz, double output_rate_hz) : ratio_(output_rate_hz / input_rate_hz) {
+  soxr_error_t error = nullptr;
+  soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  // One thread each: kvox runs files in parallel itself.
+  soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+  soxr_ = soxr_create(input_rate_hz, output_rate_hz, 1, &error, nullptr, &quality, &runtime);
+  if (soxr_ == nullptr || error != nullptr) {
+    throw std::runtime_error(std::string("rate conversion cannot start: ") + (error ? error : "unknown"));
+  }
+}
+
+Resampler::~Resampler() {
+  if (soxr_ != nullptr) soxr_delete(soxr_);
+}
+
+void Resampler::Process(const float* input, size_t count, std::vector<float>& output) {
+  while (count > 0) {
+    size_t room = static_cast<size_t>(std::ceil(static_cast<double>(count) * ratio_)) + 64;
+    size_t start = output.size();
+    output.resize(start + room);
+    size_t used = 0;
+    size_t made = 0;
+    soxr_error_t error = soxr_process(soxr_, input, count, &used, output.data() + start, room, &made);
+    if (error != nullptr) throw std::runtime_error(std::string("rate conversion failed: ") + error);
+    output.resize(start + made);
+    input += used;
+    count -= used;
+  }
+}
+
+void Resampler::Flush(std::vector<float>& output) {
+  for (;;) {
+    constexpr size_t room = 4096;
+    size_t start = output.size();
+    output.resize(start + room);
+    size_t made = 0;
+    soxr_error_t error = soxr_process(soxr_, nullptr, 0, nullptr, output.data() + start, room, &made);
+    if (error != nullptr) throw std::runtime_error(std::string("rate conversion failed: ") + error);
+    output.resize(start + made);
+    if (made == 0) return;
+  }
+}
+
+size_t MixToMono(float* samples, size_t frames, int channels) {
+  if (channels == 1) return frames;
+  const float scale = 1.0f / static_cast<float>(channels);
+  for (size_t frame = 0; frame < frames; ++frame) {
+    const float* first = samples + frame * static_cast<size_t>(channels);
+    float sum = 0;
+    for (int channel = 0; channel < channels; ++channel) sum += first[channel];
+    samples[frame] = sum * scale;
+  }
+  return frames;
+}
+
+void ToPcm16(const float* input, size_t count, int16_t* output) {
+  for (size_t i = 0; i < count; ++i) {
+    // A float file may hold values past full scale, or even NaN, which becomes silence.
+    float scaled = std::isnan(input[i]) ? 0.0f : std::clamp(input[i] * 32768.0f, -32768.0f, 32767.0f);
+    output[i] = static_cast<int16_t>(std::lrint(scaled));
+  }
+}

@@ -1,0 +1,17 @@
+// kvox's subcommands once the command line is parsed. Each prints its own errors (naming the file and the
+// reason) and returns the process exit status: 0 when all went well, 1 when anything failed.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin/catalogue.h"
+
+int RunInfo(const std::vector<std::string>& files, std::optional<OptionsWord> raw_format, bool json);
+int RunDecode(const std::string& input, const std::string& output, std::optional<OptionsWord> raw_format);
+int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header);
+int RunFormats();
+
+// Text inside double quotes in JSON.
+std::string JsonQuoted(const std::string& text);

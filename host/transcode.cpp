@@ -1,0 +1,183 @@
+#include "host/transcode.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "host/audio_file.h"
+#include "host/codes.h"
+#include "host/errors.h"
+#include "host/output_file.h"
+#include "host/raw_format.h"
+#include "host/vox_file.h"
+
+namespace {
+
+// Frames moved per step: one plug-in block of mono samples.
+constexpr size_t ChunkFrames = BlockSize / 2;
+
+// Where the audio comes from: a VOX file through the plug-in, or an audio file through libsndfile.
+class PcmSource {
+ public:
+  virtual ~PcmSource() = default;
+  virtual int Channels() const = 0;
+  virtual int RateHz() const = 0;
+  // Interleaved frames, at most ChunkFrames; 0 at the end.
+  virtual size_t ReadShorts(int16_t* samples) = 0;
+  virtual size_t ReadFloats(float* samples) = 0;
+  virtual double FractionDone() const = 0;
+};
+
+class VoxSource : public PcmSource {
+ public:
+  VoxSource(const TranscodeRequest& request, std::vector<std::string>& notes) : reader_(request.input) {
+    if (!reader_.Tagged()) {
+      RawFormatChoice choice = ChooseRawFormat(request.input, request.raw_format, request.raw_option_name);
+      if (!choice.word) throw FileError(request.input, choice.reason);
+      reader_.SetFormat(*choice.word);
+    } else if (request.raw_format && *request.raw_format != reader_.OpenedWord()) {
+      notes.push_back(request.input + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +
+                      ", which decides its coding; " + request.raw_option_name + " applies to raw files only");
+    }
+    expected_bytes_ = std::max<int64_t>(reader_.SizeBytes(), 1);
+  }
+  int Channels() const override { return 1; }
+  int RateHz() const override { return reader_.RateHz(); }
+  size_t ReadShorts(int16_t* samples) override { return reader_.Read(samples); }
+  size_t ReadFloats(float* samples) override {
+    size_t count = reader_.Read(shorts_);
+    for (size_t i = 0; i < count; ++i) samples[i] = static_cast<float>(shorts_[i]) * (1.0f / 32768.0f);
+    return count;
+  }
+  double FractionDone() const override {
+    // The plug-in's size of a raw file stays as computed before its coding was set, so it only guides.
+    return std::min(1.0, static_cast<double>(reader_.DeliveredBytes()) / static_cast<double>(expected_bytes_));
+  }
+
+ private:
+  VoxReader reader_;
+  int16_t shorts_[ChunkFrames];
+  int64_t expected_bytes_ = 1;
+};
+
+class SoundSource : public PcmSource {
+ public:
+  SoundSource(const std::string& path, std::vector<std::string>& notes) : reader_(path) {
+    if (reader_.Truncated()) {
+      notes.push_back(path + ": cut off: its header promises more audio than it holds; using what it holds");
+    }
+  }
+  int Channels() const override { return reader_.Channels(); }
+  int RateHz() const override { return reader_.RateHz(); }
+  size_t ReadShorts(int16_t* samples) override { return reader_.ReadShorts(samples, ChunkFrames); }
+  size_t ReadFloats(float* samples) override { return reader_.ReadFloats(samples, ChunkFrames); }
+  double FractionDone() const override {
+    return reader_.Frames() > 0
+               ? std::min(1.0, static_cast<double>(reader_.FramesRead()) / static_cast<double>(reader_.Frames()))
+               : 0.0;
+  }
+
+ private:
+  SoundReader reader_;
+};
+
+std::unique_ptr<PcmSource> OpenSource(const TranscodeRequest& request, std::vector<std::string>& notes) {
+  if (PluginTakes(request.input)) return std::make_unique<VoxSource>(request, notes);
+  if (request.vox_input_only) {
+    throw FileError(request.input, "not a VOX file: it has no coding tag and its name does not end in .vox");
+  }
+  return std::make_unique<SoundSource>(request.input, notes);
+}
+
+void Report(const TranscodeRequest& request, const PcmSource& source) {
+  if (request.progress) request.progress(source.FractionDone());
+}
+
+// Mono 16-bit at the coding's rate goes to the plug-in untouched; anything else is mixed down, converted
+// in rate and rounded back to 16 bits first.
+int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWriter& writer) {
+  if (source.Channels() == 1 && source.RateHz() == writer.RateHz()) {
+    std::vector<int16_t> samples(ChunkFrames);
+    while (size_t count = source.ReadShorts(samples.data())) {
+      writer.Append(samples.data(), count);
+      Report(request, source);
+    }
+  } else {
+    std::vector<float> frames(ChunkFrames * static_cast<size_t>(source.Channels()));
+    std::vector<float> converted;
+    std::vector<int16_t> samples;
+    std::optional<Resampler> resampler;
+    if (source.RateHz() != writer.RateHz()) resampler.emplace(source.RateHz(), writer.RateHz());
+    auto hand_over = [&](const float* mono, size_t count) {
+      samples.resize(count);
+      ToPcm16(mono, count, samples.data());
+      writer.Append(samples.data(), count);
+    };
+    while (size_t count = source.ReadFloats(frames.data())) {
+      size_t mono_count = MixToMono(frames.data(), count, source.Channels());
+      if (resampler) {
+        converted.clear();
+        resampler->Process(frames.data(), mono_count, converted);
+        hand_over(converted.data(), converted.size());
+      } else {
+        hand_over(frames.data(), mono_count);
+      }
+      Report(request, source);
+    }
+    if (resampler) {
+      converted.clear();
+      resampler->Flush(converted);
+      hand_over(converted.data(), converted.size());
+    }
+  }
+  writer.Finish();
+  return writer.WrittenSamples();
+}
+
+int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, SoundWriter& writer) {
+  std::vector<int16_t> frames(ChunkFrames * static_cast<size_t>(source.Channels()));
+  int64_t total = 0;
+  while (size_t count = source.ReadShorts(frames.data())) {
+    writer.WriteShorts(frames.data(), count);
+    total += static_cast<int64_t>(count);
+    Report(request, source);
+  }
+  writer.Finish();
+  return total;
+}
+
+}  // namespace
+
+void CheckInputFile(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) throw FileError(path, SystemReason(errno));
+  if (S_ISDIR(info.st_mode)) throw FileError(path, "is a folder, not a file");
+  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) throw FileError(path, SystemReason(errno));
+  close(descriptor);
+  if (S_ISREG(info.st_mode) && info.st_size == 0) throw FileError(path, "is empty: it holds no audio");
+}
+
+TranscodeOutcome Transcode(const TranscodeRequest& request) {
+  TranscodeOutcome outcome;
+  CheckInputFile(request.input);
+  std::unique_ptr<PcmSource> source = OpenSource(request, outcome.notes);
+  // The output is created only once the input has proved readable.
+  PendingOutput output(request.output);
+  if (request.vox_word) {
+    VoxWriter writer(output.WritePath(), request.output, *request.vox_word);
+    int64_t samples = CodeIntoVox(request, *source, writer);
+    outcome.audio_seconds = static_cast<double>(samples) / writer.RateHz();
+  } else {
+    SoundWriter writer(output.WritePath(), request.output, request.sound_format, source->RateHz(),
+                       source->Channels());
+    int64_t frames = CopyIntoSoundFile(request, *source, writer);
+    outcome.audio_seconds = static_cast<double>(frames) / source->RateHz();
+  }
+  output.Commit();
+  return outcome;
+}
