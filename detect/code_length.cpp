@@ -37,7 +37,7 @@ Coefficients LevinsonDurbin(const std::array<double, PredictorOrder + 1>& r) {
     next[i] = reflection;
     a = next;
     error *= 1 - reflection * reflection;
-    if (!(error > 0)) break;
+    if (!(error > 0)) break;  // a perfectly predictable history: keep the orders found so far
   }
   return a;
 }

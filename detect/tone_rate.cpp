@@ -183,7 +183,10 @@ ToneEvents CountToneEvents(const int32_t* samples, size_t sample_count) {
   FrameTones previous;
   size_t run_frames = 0;
   const auto close_run = [&] {
-    if (run_frames >= MinimumEventFrames) (previous.label == FrameLabel::Rate8000 ? events.events8 : events.events6)++;
+    if (run_frames >= MinimumEventFrames) {
+      int& count = previous.label == FrameLabel::Rate8000 ? events.events8 : events.events6;
+      count++;
+    }
     run_frames = 0;
   };
   for (size_t start = 0; start + Frame_samples <= sample_count; start += Hop_samples) {
@@ -192,9 +195,7 @@ ToneEvents CountToneEvents(const int32_t* samples, size_t sample_count) {
                            std::abs(tones.f1 / previous.f1 - 1) < SteadyTolerance &&
                            std::abs(tones.f2 / previous.f2 - 1) < SteadyTolerance;
     if (!continues) close_run();
-    if (tones.label != FrameLabel::None) {
-      run_frames++;
-    }
+    if (tones.label != FrameLabel::None) run_frames++;
     previous = tones;
   }
   close_run();
