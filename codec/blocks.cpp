@@ -2,9 +2,22 @@
 
 #include <cstring>
 
+#include "codec/adpcm_tables.h"
 #include "codec/g711.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
+
+using adpcm_tables::CodeCount;
+using adpcm_tables::DecodeSteps;
+using adpcm_tables::EncodeStep;
+using adpcm_tables::EncodeSteps;
+using adpcm_tables::RowAfterByte;
 
 // Samples sit in the host's buffer at any alignment, and in-place encoding writes code bytes over them,
 // so samples move through memcpy and code bytes through uint8_t, which may alias anything.
@@ -18,22 +31,222 @@ void StoreSample(int16_t* samples, size_t index, int16_t sample) {
   std::memcpy(reinterpret_cast<unsigned char*>(samples) + 2 * index, &sample, sizeof sample);
 }
 
+// The block ADPCM coders work in chunks of samples, in passes: the DC tracker runs over a whole chunk at
+// once (its values do not depend on the codes), apart from the chain through predictor and step index.
+constexpr size_t ChunkSamples = 512;
+
+// The values that enter the DC tracker, oldest first: the 128 that entered before this chunk, then the
+// chunk's own.
+struct TrackerWindow {
+  int32_t values[DcTrackerLength + ChunkSamples];
+};
+
+void LoadHistory(const DcHistory& history, TrackerWindow& window) {
+  for (int k = 0; k < DcTrackerLength; ++k) {
+    window.values[k] = history.ring[(history.position + k) & (DcTrackerLength - 1)];
+  }
+}
+
+// Moves the newest 128 values to the front, ready for the next chunk.
+void ShiftWindow(TrackerWindow& window, size_t count) {
+  std::memmove(window.values, window.values + count, DcTrackerLength * sizeof(int32_t));
+}
+
+// Writes the front of the window (the newest 128 values) back into the ring, as the per-value tracker would
+// have left it after `count` more values.
+void StoreHistory(const TrackerWindow& window, size_t count, DcHistory& history) {
+  const int32_t position = static_cast<int32_t>((history.position + count) & (DcTrackerLength - 1));
+  for (int k = 0; k < DcTrackerLength; ++k) history.ring[(position + k) & (DcTrackerLength - 1)] = window.values[k];
+  history.position = position;
+}
+
+// The tracker over `count` new values: result j is value j minus the truncated mean of the 128 values
+// before it. Calls `emit(j, result)`; returns the running sum after the last value.
+template <typename Emit>
+int32_t TrackScalar(const TrackerWindow& window, size_t first, size_t count, int32_t sum, Emit emit) {
+  for (size_t j = first; j < count; ++j) {
+    const int32_t value = window.values[DcTrackerLength + j];
+    emit(j, value - sum / DcTrackerLength);
+    sum += value - window.values[j];
+  }
+  return sum;
+}
+
+#if defined(__SSE2__)
+// Four consecutive tracker results at once. The sums before each value are the running sum plus an
+// exclusive prefix sum of (new value - value leaving the window).
+struct TrackVector {
+  __m128i results;
+  __m128i sum;  // all four lanes: the running sum after the four values
+};
+
+inline TrackVector Track4(const TrackerWindow& window, size_t j, __m128i sum) {
+  const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window.values + DcTrackerLength + j));
+  const __m128i leaving = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window.values + j));
+  const __m128i change = _mm_sub_epi32(values, leaving);
+  __m128i inclusive = _mm_add_epi32(change, _mm_slli_si128(change, 4));
+  inclusive = _mm_add_epi32(inclusive, _mm_slli_si128(inclusive, 8));
+  const __m128i before = _mm_add_epi32(sum, _mm_sub_epi32(inclusive, change));
+  // Division by 128 truncating toward zero: add 127 to negative sums before the arithmetic shift.
+  const __m128i bias = _mm_srli_epi32(_mm_srai_epi32(before, 31), 32 - 7);
+  const __m128i mean = _mm_srai_epi32(_mm_add_epi32(before, bias), 7);
+  return {_mm_sub_epi32(values, mean), _mm_add_epi32(sum, _mm_shuffle_epi32(inclusive, 0xFF))};
+}
+#endif
+
+// Decoder output: the tracker result limited to -2048..2047, times 16.
+int32_t TrackDecoderOutput(const TrackerWindow& window, size_t count, int32_t sum, unsigned char* out) {
+  size_t j = 0;
+#if defined(__SSE2__)
+  __m128i vector_sum = _mm_set1_epi32(sum);
+  // Times 16 the results lie in -65520..65520; saturating to 16 bits and clearing the low four bits
+  // gives exactly the limited result times 16 (32767 becomes 32752).
+  const __m128i low_bits_clear = _mm_set1_epi16(static_cast<short>(0xFFF0));
+  for (; j + 8 <= count; j += 8) {
+    const TrackVector first = Track4(window, j, vector_sum);
+    const TrackVector second = Track4(window, j + 4, first.sum);
+    vector_sum = second.sum;
+    const __m128i packed = _mm_packs_epi32(_mm_slli_epi32(first.results, 4), _mm_slli_epi32(second.results, 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * j), _mm_and_si128(packed, low_bits_clear));
+  }
+  sum = _mm_cvtsi128_si32(vector_sum);
+#endif
+  return TrackScalar(window, j, count, sum, [out](size_t k, int32_t result) {
+    if (result > 2047) result = 2047;
+    if (result < -2048) result = -2048;
+    const auto sample = static_cast<int16_t>(result * 16);
+    std::memcpy(out + 2 * k, &sample, sizeof sample);
+  });
+}
+
+// Encoder targets: the tracker results, unlimited (within -4094..4094).
+int32_t TrackEncoderTargets(const TrackerWindow& window, size_t count, int32_t sum, int32_t* targets) {
+  size_t j = 0;
+#if defined(__SSE2__)
+  __m128i vector_sum = _mm_set1_epi32(sum);
+  for (; j + 4 <= count; j += 4) {
+    const TrackVector four = Track4(window, j, vector_sum);
+    vector_sum = four.sum;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(targets + j), four.results);
+  }
+  sum = _mm_cvtsi128_si32(vector_sum);
+#endif
+  return TrackScalar(window, j, count, sum, [targets](size_t k, int32_t result) { targets[k] = result; });
+}
+
+// Keeps a partial sum as it is, so the compiler cannot turn a tree of additions back into a chain.
+inline uint32_t SumApart(uint32_t partial) {
+#if defined(__GNUC__)
+  asm("" : "+r"(partial));
+#endif
+  return partial;
+}
+
+// The encoder's inputs: the samples divided by 16, truncating toward zero, and limited to -2047..2047.
+void EncoderInputs(const int16_t* samples, size_t count, int32_t* inputs) {
+  size_t j = 0;
+#if defined(__SSE2__)
+  const __m128i lowest = _mm_set1_epi16(-2047);
+  for (; j + 8 <= count; j += 8) {
+    const __m128i eight =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const unsigned char*>(samples) + 2 * j));
+    // Adding 15 to negative samples makes the arithmetic shift truncate toward zero.
+    const __m128i bias = _mm_srli_epi16(_mm_srai_epi16(eight, 15), 12);
+    const __m128i x = _mm_max_epi16(_mm_srai_epi16(_mm_add_epi16(eight, bias), 4), lowest);
+    const __m128i sign = _mm_srai_epi16(x, 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(inputs + j), _mm_unpacklo_epi16(x, sign));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(inputs + j + 4), _mm_unpackhi_epi16(x, sign));
+  }
+#endif
+  for (; j < count; ++j) {
+    const int32_t x = LoadSample(samples, j) / 16;
+    inputs[j] = x < -2047 ? -2047 : x;
+  }
+}
+
+// The encoder's decision for one target. The chain from one code to the next runs through one table load:
+// the step of the last code gives both its difference and the thresholds for this decision. The target
+// minus the predictor is formed before that difference arrives.
+inline uint32_t EncodeNext(int32_t target, int32_t& predictor, const EncodeStep*& step) {
+  const int32_t ahead = target - predictor;
+  const int32_t difference = step->difference;
+  predictor += difference;
+  const int32_t d = ahead - difference;
+  const int32_t magnitude = d < 0 ? -d : d;
+  const int16_t* below = step->thresholds_less_one;
+  // 1 when the magnitude reaches threshold k: the sign bit of (threshold - 1) - magnitude.
+  const auto reaches = [magnitude, below](int k) { return static_cast<uint32_t>(below[k] - magnitude) >> 31; };
+  // The magnitude bits are the count of thresholds reached, summed as a tree rather than a chain.
+  const uint32_t code = (SumApart(reaches(0) + reaches(1)) + SumApart(reaches(2) + reaches(3))) +
+                        (SumApart(reaches(4) + reaches(5)) + SumApart(reaches(6) + (static_cast<uint32_t>(d) >> 31 << 3)));
+  step = &EncodeSteps[step->row + code];
+  return code;
+}
+
+inline int32_t Clamp(int32_t value, int32_t low, int32_t high) {
+  value = value < low ? low : value;
+  return value > high ? high : value;
+}
+
+// The G.711 decoders' samples, indexed by the code byte: the expansion tables already scaled to 16 bits.
+struct alignas(64) PcmTable {
+  int16_t samples[256];
+};
+
+template <int16_t (*ToPcm)(uint8_t)>
+constexpr PcmTable MakePcmTable() {
+  PcmTable table{};
+  for (int code = 0; code < 256; ++code) table.samples[code] = ToPcm(static_cast<uint8_t>(code));
+  return table;
+}
+
+constexpr PcmTable AlawPcmTable = MakePcmTable<AlawToPcm>();
+constexpr PcmTable MulawPcmTable = MakePcmTable<MulawToPcm>();
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// With AVX-512BW the whole 256-entry table sits in eight registers, and 32 codes are looked up at once: four
+// two-register permutes pick by the low six bits of each code, and bits 6 and 7 choose among their results.
+__attribute__((target("avx512bw"))) size_t DecodeByTableAvx512(const PcmTable& table, const uint8_t* codes,
+                                                              size_t code_count, unsigned char* out) {
+  __m512i quarter[8];
+  for (int k = 0; k < 8; ++k) quarter[k] = _mm512_load_si512(table.samples + 32 * k);
+  const __m512i bit6 = _mm512_set1_epi16(0x40);
+  const __m512i bit7 = _mm512_set1_epi16(0x80);
+  size_t i = 0;
+  for (; i + 32 <= code_count; i += 32) {
+    const __m512i index = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + i)));
+    const __m512i from0 = _mm512_permutex2var_epi16(quarter[0], index, quarter[1]);
+    const __m512i from64 = _mm512_permutex2var_epi16(quarter[2], index, quarter[3]);
+    const __m512i from128 = _mm512_permutex2var_epi16(quarter[4], index, quarter[5]);
+    const __m512i from192 = _mm512_permutex2var_epi16(quarter[6], index, quarter[7]);
+    const __mmask32 upper_half = _mm512_test_epi16_mask(index, bit6);
+    const __mmask32 upper_quarters = _mm512_test_epi16_mask(index, bit7);
+    const __m512i low = _mm512_mask_blend_epi16(upper_half, from0, from64);
+    const __m512i high = _mm512_mask_blend_epi16(upper_half, from128, from192);
+    _mm512_storeu_si512(out + 2 * i, _mm512_mask_blend_epi16(upper_quarters, low, high));
+  }
+  return i;
+}
+#endif
+
+void DecodeByTable(const PcmTable& table, const uint8_t* codes, size_t code_count, int16_t* samples) {
+  size_t i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (__builtin_cpu_supports("avx512bw")) {
+    i = DecodeByTableAvx512(table, codes, code_count, reinterpret_cast<unsigned char*>(samples));
+  }
+#endif
+  for (; i < code_count; ++i) StoreSample(samples, i, table.samples[codes[i]]);
+}
+
 }  // namespace
 
 void AlawDecodeBlock(const uint8_t* codes, size_t code_count, int16_t* samples) {
-  for (size_t i = 0; i < code_count; ++i) StoreSample(samples, i, AlawToPcm(codes[i]));
+  DecodeByTable(AlawPcmTable, codes, code_count, samples);
 }
 
 void MulawDecodeBlock(const uint8_t* codes, size_t code_count, int16_t* samples) {
-  for (size_t i = 0; i < code_count; ++i) StoreSample(samples, i, MulawToPcm(codes[i]));
-}
-
-void AdpcmDecodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const uint8_t* bytes, size_t byte_count,
-                      int16_t* samples) {
-  for (size_t i = 0; i < byte_count; ++i) {
-    StoreSample(samples, 2 * i, AdpcmDecodeSample(state, history, sum, bytes[i] >> 4));
-    StoreSample(samples, 2 * i + 1, AdpcmDecodeSample(state, history, sum, bytes[i] & 0x0F));
-  }
+  DecodeByTable(MulawPcmTable, codes, code_count, samples);
 }
 
 size_t AlawEncodeBlock(const int16_t* samples, size_t sample_count, uint8_t* codes) {
@@ -46,19 +259,67 @@ size_t MulawEncodeBlock(const int16_t* samples, size_t sample_count, uint8_t* co
   return sample_count;
 }
 
+void AdpcmDecodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const uint8_t* bytes, size_t byte_count,
+                      int16_t* samples) {
+  if (byte_count == 0) return;
+  TrackerWindow window;
+  LoadHistory(history, window);
+  int32_t predictor = state.predictor;
+  uint32_t byte_row = static_cast<uint32_t>(state.step_index) * 256;  // this step index's row in RowAfterByte
+  auto* out = reinterpret_cast<unsigned char*>(samples);
+  size_t done_bytes = 0;
+  while (done_bytes < byte_count) {
+    const size_t chunk_bytes = byte_count - done_bytes < ChunkSamples / 2 ? byte_count - done_bytes : ChunkSamples / 2;
+    int32_t* predictors = window.values + DcTrackerLength;
+    for (size_t i = 0; i < chunk_bytes; ++i) {
+      const uint32_t byte = bytes[done_bytes + i];
+      const adpcm_tables::DecodeStep& first = DecodeSteps[(byte_row >> 4) + (byte >> 4)];
+      const adpcm_tables::DecodeStep& second = DecodeSteps[first.next_row + (byte & 0x0F)];
+      predictors[2 * i] = Clamp(predictor + first.difference, -2048, 2047);
+      predictor = Clamp(predictor + (first.difference + second.difference), second.low_limit, second.high_limit);
+      predictors[2 * i + 1] = predictor;
+      byte_row = RowAfterByte[byte_row + byte];
+    }
+    const size_t chunk_samples = 2 * chunk_bytes;
+    sum = TrackDecoderOutput(window, chunk_samples, sum, out + 4 * done_bytes);
+    done_bytes += chunk_bytes;
+    ShiftWindow(window, chunk_samples);
+  }
+  StoreHistory(window, 2 * byte_count, history);
+  state.predictor = predictor;
+  state.step_index = static_cast<int32_t>(byte_row / 256);
+}
+
 size_t AdpcmEncodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const int16_t* samples,
                         size_t sample_count, uint8_t* codes) {
-  const size_t pair_count = sample_count / 2;
-  for (size_t k = 0; k < pair_count; ++k) {
-    const uint8_t high = AdpcmEncodeSample(state, history, sum, LoadSample(samples, 2 * k));
-    const uint8_t low = AdpcmEncodeSample(state, history, sum, LoadSample(samples, 2 * k + 1));
-    codes[k] = static_cast<uint8_t>(high << 4 | low);
+  const size_t byte_count = (sample_count + 1) / 2;
+  if (byte_count == 0) return 0;
+  const size_t total_samples = 2 * byte_count;  // an odd last sample counts twice
+  TrackerWindow window;
+  LoadHistory(history, window);
+  int32_t targets[ChunkSamples];
+  // The last code's step: its difference is still to be added to the predictor, and it holds the
+  // thresholds of the current step index.
+  const EncodeStep* step = &adpcm_tables::EncodeStarts[state.step_index];
+  int32_t predictor = state.predictor;
+  size_t done = 0;
+  while (done < total_samples) {
+    const size_t chunk = total_samples - done < ChunkSamples ? total_samples - done : ChunkSamples;
+    const size_t real = done + chunk <= sample_count ? chunk : chunk - 1;
+    EncoderInputs(samples + done, real, window.values + DcTrackerLength);
+    if (real < chunk) EncoderInputs(samples + sample_count - 1, 1, window.values + DcTrackerLength + real);
+    sum = TrackEncoderTargets(window, chunk, sum, targets);
+    // Every sample of the chunk has been read, so its code bytes may now overwrite the chunk's start.
+    for (size_t j = 0; j < chunk; j += 2) {
+      const uint32_t high = EncodeNext(targets[j], predictor, step);
+      const uint32_t low = EncodeNext(targets[j + 1], predictor, step);
+      codes[(done + j) / 2] = static_cast<uint8_t>(high << 4 | low);
+    }
+    done += chunk;
+    ShiftWindow(window, chunk);
   }
-  if (sample_count % 2 != 0) {
-    const int16_t last = LoadSample(samples, sample_count - 1);
-    const uint8_t high = AdpcmEncodeSample(state, history, sum, last);
-    const uint8_t low = AdpcmEncodeSample(state, history, sum, last);
-    codes[pair_count] = static_cast<uint8_t>(high << 4 | low);
-  }
-  return (sample_count + 1) / 2;
+  StoreHistory(window, total_samples, history);
+  state.predictor = predictor + step->difference;
+  state.step_index = static_cast<int32_t>(step->row / CodeCount);
+  return byte_count;
 }

@@ -20,11 +20,11 @@ class OddBuffer {
   uint8_t* codes() { return bytes_.data() + 1; }
 
   void StoreSamples(const std::vector<int16_t>& samples) {
-    std::memcpy(bytes_.data() + 1, samples.data(), samples.size() * sizeof(int16_t));
+    if (!samples.empty()) std::memcpy(bytes_.data() + 1, samples.data(), samples.size() * sizeof(int16_t));
   }
   std::vector<int16_t> LoadSamples(size_t sample_count) const {
     std::vector<int16_t> samples(sample_count);
-    std::memcpy(samples.data(), bytes_.data() + 1, sample_count * sizeof(int16_t));
+    if (sample_count != 0) std::memcpy(samples.data(), bytes_.data() + 1, sample_count * sizeof(int16_t));
     return samples;
   }
   std::vector<uint8_t> LoadCodes(size_t code_count) const {
