@@ -1,0 +1,153 @@
+#include "tests/host/kvox_runner.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "tests/support/temp_files.h"
+
+namespace {
+
+struct ToneFit {
+  double amplitude = 0;
+  double signal_power = 0;
+  double residual_power = 0;
+};
+
+ToneFit FitTone(const std::vector<int16_t>& samples, int rate_hz, double frequency_hz, size_t skip) {
+  // Least squares over a sin + b cos: the 2x2 normal equations.
+  double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0;
+  const double step = 2 * M_PI * frequency_hz / rate_hz;
+  for (size_t i = skip; i < samples.size(); ++i) {
+    double s = std::sin(step * static_cast<double>(i));
+    double c = std::cos(step * static_cast<double>(i));
+    ss += s * s, cc += c * c, sc += s * c;
+    ys += samples[i] * s, yc += samples[i] * c;
+  }
+  const double det = ss * cc - sc * sc;
+  const double a = (ys * cc - yc * sc) / det;
+  const double b = (yc * ss - ys * sc) / det;
+  ToneFit fit;
+  fit.amplitude = std::hypot(a, b);
+  for (size_t i = skip; i < samples.size(); ++i) {
+    double model = a * std::sin(step * static_cast<double>(i)) + b * std::cos(step * static_cast<double>(i));
+    fit.signal_power += model * model;
+    fit.residual_power += (samples[i] - model) * (samples[i] - model);
+  }
+  return fit;
+}
+
+}  // namespace
+
+KvoxRun RunKvox(const std::vector<std::string>& arguments, bool unprivileged) {
+  const std::string out_path = testing_files::NewPath(".out");
+  const std::string err_path = testing_files::NewPath(".err");
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int nothing = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || nothing < 0) _exit(126);
+    dup2(nothing, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+    std::vector<char*> argv;
+    std::string program = KVOX_PROGRAM;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int wait_status = 0;
+  waitpid(child, &wait_status, 0);
+  KvoxRun run;
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  run.out = Slurp(out_path);
+  run.err = Slurp(err_path);
+  return run;
+}
+
+std::string NewFolder() {
+  std::string path = testing_files::NewPath(".d");
+  std::filesystem::create_directories(path);
+  chmod(path.c_str(), 0755);
+  chmod(testing_files::ScratchFolder().c_str(), 0755);
+  return path;
+}
+
+void WriteSound(const std::string& path, const Sound& sound) {
+  SF_INFO info{};
+  info.samplerate = sound.rate_hz;
+  info.channels = sound.channels;
+  std::string extension = std::filesystem::path(path).extension().string();
+  info.format = (extension == ".flac" ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (file == nullptr) throw std::runtime_error("cannot write " + path);
+  sf_write_short(file, sound.samples.data(), static_cast<sf_count_t>(sound.samples.size()));
+  sf_close(file);
+  chmod(path.c_str(), 0644);
+}
+
+Sound ReadSound(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
+  Sound sound;
+  sound.rate_hz = info.samplerate;
+  sound.channels = info.channels;
+  sound.samples.resize(static_cast<size_t>(info.frames * info.channels));
+  sf_readf_short(file, sound.samples.data(), info.frames);
+  sf_close(file);
+  return sound;
+}
+
+std::vector<int16_t> Tone(size_t count, int rate_hz, double frequency_hz, double amplitude, double phase) {
+  std::vector<int16_t> samples(count);
+  for (size_t i = 0; i < count; ++i) {
+    samples[i] = static_cast<int16_t>(
+        std::lrint(amplitude * std::sin(2 * M_PI * frequency_hz * static_cast<double>(i) / rate_hz + phase)));
+  }
+  return samples;
+}
+
+double ToneSnrDb(const std::vector<int16_t>& samples, int rate_hz, double frequency_hz, size_t skip) {
+  ToneFit fit = FitTone(samples, rate_hz, frequency_hz, skip);
+  return 10 * std::log10(fit.signal_power / std::max(fit.residual_power, 1e-9));
+}
+
+double ToneAmplitude(const std::vector<int16_t>& samples, int rate_hz, double frequency_hz, size_t skip) {
+  return FitTone(samples, rate_hz, frequency_hz, skip).amplitude;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> Listing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
