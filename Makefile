@@ -39,5 +39,11 @@ test-win32: win32
 bench: deps native
 	@for b in build/native/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 
+# kvox codes examples/speech.wav in all six codings and back and prints a table; the files stay in build/demo.
+demo: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox
+	examples/demo.sh build/native/host/kvox build/demo
+
 clean:
 	rm -rf build
