@@ -5,10 +5,15 @@
 #include "codec/adpcm_tables.h"
 #include "codec/g711.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
+// Vector paths: SSE2 wherever the target has it (all of x86-64), AVX-512BW chosen at run time on x86-64.
+// KVOX_CODEC_SCALAR leaves only the scalar code, so that it can be tested on a machine with vectors too.
+#if !defined(KVOX_CODEC_SCALAR) && defined(__SSE2__)
+#define KVOX_CODEC_SSE2 1
 #include <emmintrin.h>
+#endif
+#if !defined(KVOX_CODEC_SCALAR) && defined(__x86_64__) && defined(__GNUC__)
+#define KVOX_CODEC_AVX512 1
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -20,16 +25,20 @@ using adpcm_tables::EncodeSteps;
 using adpcm_tables::RowAfterByte;
 
 // Samples sit in the host's buffer at any alignment, and in-place encoding writes code bytes over them,
-// so samples move through memcpy and code bytes through uint8_t, which may alias anything.
-int16_t LoadSample(const int16_t* samples, size_t index) {
+// so inside this file samples are addressed as bytes and move through memcpy (or unaligned vector loads
+// and stores), and code bytes through uint8_t, which may alias anything.
+int16_t LoadSample(const unsigned char* sample_bytes, size_t index) {
   int16_t sample;
-  std::memcpy(&sample, reinterpret_cast<const unsigned char*>(samples) + 2 * index, sizeof sample);
+  std::memcpy(&sample, sample_bytes + 2 * index, sizeof sample);
   return sample;
 }
 
-void StoreSample(int16_t* samples, size_t index, int16_t sample) {
-  std::memcpy(reinterpret_cast<unsigned char*>(samples) + 2 * index, &sample, sizeof sample);
+void StoreSample(unsigned char* sample_bytes, size_t index, int16_t sample) {
+  std::memcpy(sample_bytes + 2 * index, &sample, sizeof sample);
 }
+
+const unsigned char* BytesOf(const int16_t* samples) { return reinterpret_cast<const unsigned char*>(samples); }
+unsigned char* BytesOf(int16_t* samples) { return reinterpret_cast<unsigned char*>(samples); }
 
 // The block ADPCM coders work in chunks of samples, in passes: the DC tracker runs over a whole chunk at
 // once (its values do not depend on the codes), apart from the chain through predictor and step index.
@@ -72,7 +81,7 @@ int32_t TrackScalar(const TrackerWindow& window, size_t first, size_t count, int
   return sum;
 }
 
-#if defined(__SSE2__)
+#if defined(KVOX_CODEC_SSE2)
 // Four consecutive tracker results at once. The sums before each value are the running sum plus an
 // exclusive prefix sum of (new value - value leaving the window).
 struct TrackVector {
@@ -97,7 +106,7 @@ inline TrackVector Track4(const TrackerWindow& window, size_t j, __m128i sum) {
 // Decoder output: the tracker result limited to -2048..2047, times 16.
 int32_t TrackDecoderOutput(const TrackerWindow& window, size_t count, int32_t sum, unsigned char* out) {
   size_t j = 0;
-#if defined(__SSE2__)
+#if defined(KVOX_CODEC_SSE2)
   __m128i vector_sum = _mm_set1_epi32(sum);
   // Times 16 the results lie in -65520..65520; saturating to 16 bits and clearing the low four bits
   // gives exactly the limited result times 16 (32767 becomes 32752).
@@ -122,7 +131,7 @@ int32_t TrackDecoderOutput(const TrackerWindow& window, size_t count, int32_t su
 // Encoder targets: the tracker results, unlimited (within -4094..4094).
 int32_t TrackEncoderTargets(const TrackerWindow& window, size_t count, int32_t sum, int32_t* targets) {
   size_t j = 0;
-#if defined(__SSE2__)
+#if defined(KVOX_CODEC_SSE2)
   __m128i vector_sum = _mm_set1_epi32(sum);
   for (; j + 4 <= count; j += 4) {
     const TrackVector four = Track4(window, j, vector_sum);
@@ -143,13 +152,12 @@ inline uint32_t SumApart(uint32_t partial) {
 }
 
 // The encoder's inputs: the samples divided by 16, truncating toward zero, and limited to -2047..2047.
-void EncoderInputs(const int16_t* samples, size_t count, int32_t* inputs) {
+void EncoderInputs(const unsigned char* sample_bytes, size_t count, int32_t* inputs) {
   size_t j = 0;
-#if defined(__SSE2__)
+#if defined(KVOX_CODEC_SSE2)
   const __m128i lowest = _mm_set1_epi16(-2047);
   for (; j + 8 <= count; j += 8) {
-    const __m128i eight =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const unsigned char*>(samples) + 2 * j));
+    const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sample_bytes + 2 * j));
     // Adding 15 to negative samples makes the arithmetic shift truncate toward zero.
     const __m128i bias = _mm_srli_epi16(_mm_srai_epi16(eight, 15), 12);
     const __m128i x = _mm_max_epi16(_mm_srai_epi16(_mm_add_epi16(eight, bias), 4), lowest);
@@ -159,7 +167,7 @@ void EncoderInputs(const int16_t* samples, size_t count, int32_t* inputs) {
   }
 #endif
   for (; j < count; ++j) {
-    const int32_t x = LoadSample(samples, j) / 16;
+    const int32_t x = LoadSample(sample_bytes, j) / 16;
     inputs[j] = x < -2047 ? -2047 : x;
   }
 }
@@ -203,7 +211,7 @@ constexpr PcmTable MakePcmTable() {
 constexpr PcmTable AlawPcmTable = MakePcmTable<AlawToPcm>();
 constexpr PcmTable MulawPcmTable = MakePcmTable<MulawToPcm>();
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(KVOX_CODEC_AVX512)
 // With AVX-512BW the whole 256-entry table sits in eight registers, and 32 codes are looked up at once: four
 // two-register permutes pick by the low six bits of each code, and bits 6 and 7 choose among their results.
 __attribute__((target("avx512bw"))) size_t DecodeByTableAvx512(const PcmTable& table, const uint8_t* codes,
@@ -229,33 +237,33 @@ __attribute__((target("avx512bw"))) size_t DecodeByTableAvx512(const PcmTable& t
 }
 #endif
 
-void DecodeByTable(const PcmTable& table, const uint8_t* codes, size_t code_count, int16_t* samples) {
+void DecodeByTable(const PcmTable& table, const uint8_t* codes, size_t code_count, unsigned char* sample_bytes) {
   size_t i = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(KVOX_CODEC_AVX512)
   if (__builtin_cpu_supports("avx512bw")) {
-    i = DecodeByTableAvx512(table, codes, code_count, reinterpret_cast<unsigned char*>(samples));
+    i = DecodeByTableAvx512(table, codes, code_count, sample_bytes);
   }
 #endif
-  for (; i < code_count; ++i) StoreSample(samples, i, table.samples[codes[i]]);
+  for (; i < code_count; ++i) StoreSample(sample_bytes, i, table.samples[codes[i]]);
 }
 
 }  // namespace
 
 void AlawDecodeBlock(const uint8_t* codes, size_t code_count, int16_t* samples) {
-  DecodeByTable(AlawPcmTable, codes, code_count, samples);
+  DecodeByTable(AlawPcmTable, codes, code_count, BytesOf(samples));
 }
 
 void MulawDecodeBlock(const uint8_t* codes, size_t code_count, int16_t* samples) {
-  DecodeByTable(MulawPcmTable, codes, code_count, samples);
+  DecodeByTable(MulawPcmTable, codes, code_count, BytesOf(samples));
 }
 
 size_t AlawEncodeBlock(const int16_t* samples, size_t sample_count, uint8_t* codes) {
-  for (size_t i = 0; i < sample_count; ++i) codes[i] = PcmToAlaw(LoadSample(samples, i));
+  for (size_t i = 0; i < sample_count; ++i) codes[i] = PcmToAlaw(LoadSample(BytesOf(samples), i));
   return sample_count;
 }
 
 size_t MulawEncodeBlock(const int16_t* samples, size_t sample_count, uint8_t* codes) {
-  for (size_t i = 0; i < sample_count; ++i) codes[i] = PcmToMulaw(LoadSample(samples, i));
+  for (size_t i = 0; i < sample_count; ++i) codes[i] = PcmToMulaw(LoadSample(BytesOf(samples), i));
   return sample_count;
 }
 
@@ -266,7 +274,7 @@ void AdpcmDecodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const
   LoadHistory(history, window);
   int32_t predictor = state.predictor;
   uint32_t byte_row = static_cast<uint32_t>(state.step_index) * 256;  // this step index's row in RowAfterByte
-  auto* out = reinterpret_cast<unsigned char*>(samples);
+  unsigned char* out = BytesOf(samples);
   size_t done_bytes = 0;
   while (done_bytes < byte_count) {
     const size_t chunk_bytes = byte_count - done_bytes < ChunkSamples / 2 ? byte_count - done_bytes : ChunkSamples / 2;
@@ -295,6 +303,7 @@ size_t AdpcmEncodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, con
   const size_t byte_count = (sample_count + 1) / 2;
   if (byte_count == 0) return 0;
   const size_t total_samples = 2 * byte_count;  // an odd last sample counts twice
+  const unsigned char* sample_bytes = BytesOf(samples);
   TrackerWindow window;
   LoadHistory(history, window);
   int32_t targets[ChunkSamples];
@@ -306,8 +315,8 @@ size_t AdpcmEncodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, con
   while (done < total_samples) {
     const size_t chunk = total_samples - done < ChunkSamples ? total_samples - done : ChunkSamples;
     const size_t real = done + chunk <= sample_count ? chunk : chunk - 1;
-    EncoderInputs(samples + done, real, window.values + DcTrackerLength);
-    if (real < chunk) EncoderInputs(samples + sample_count - 1, 1, window.values + DcTrackerLength + real);
+    EncoderInputs(sample_bytes + 2 * done, real, window.values + DcTrackerLength);
+    if (real < chunk) EncoderInputs(sample_bytes + 2 * (sample_count - 1), 1, window.values + DcTrackerLength + real);
     sum = TrackEncoderTargets(window, chunk, sum, targets);
     // Every sample of the chunk has been read, so its code bytes may now overwrite the chunk's start.
     for (size_t j = 0; j < chunk; j += 2) {

@@ -142,6 +142,53 @@ TEST(AdpcmBlocks, DecodeMatchesTheSampleOperationsAcrossRandomBlockSplits) {
   EXPECT_TRUE(blocks == expected);
 }
 
+// Every byte from every step index, at the predictor's limits and between them: the block decoder's tables
+// and its one-clamp-per-byte shortcut against the sample operations.
+TEST(AdpcmBlocks, DecodeEveryByteFromEveryStepIndex) {
+  for (int32_t step_index = 0; step_index <= 48; ++step_index) {
+    for (int32_t predictor : {-2048, -2047, -1000, 0, 1000, 2046, 2047}) {
+      for (int byte = 0; byte < 256; ++byte) {
+        AdpcmStream expected;
+        expected.state = {predictor, step_index};
+        for (int k = 0; k < DcTrackerLength; ++k) expected.history.ring[k] = (k * 37) % 4096 - 2048;
+        for (int32_t value : expected.history.ring) expected.sum += value;
+        expected.history.position = step_index % DcTrackerLength;
+        AdpcmStream block = expected;
+        const int16_t first = AdpcmDecodeSample(expected.state, expected.history, expected.sum, byte >> 4);
+        const int16_t second = AdpcmDecodeSample(expected.state, expected.history, expected.sum, byte & 0x0F);
+        const auto code = static_cast<uint8_t>(byte);
+        int16_t samples[2];
+        AdpcmDecodeBlock(block.state, block.history, block.sum, &code, 1, samples);
+        ASSERT_EQ(samples[0], first) << "step index " << step_index << ", predictor " << predictor << ", byte " << byte;
+        ASSERT_EQ(samples[1], second) << "step index " << step_index << ", predictor " << predictor << ", byte " << byte;
+        ASSERT_TRUE(block == expected) << "step index " << step_index << ", predictor " << predictor << ", byte " << byte;
+      }
+    }
+  }
+}
+
+// The block encoder decides by counting thresholds reached; the sample encoder subtracts step, step/2 and
+// step/4 in turn. Every step index, and every difference around the decision thresholds, both signs.
+TEST(AdpcmBlocks, EncodeEveryDifferenceAtEveryStepIndex) {
+  for (int32_t step_index = 0; step_index <= 48; ++step_index) {
+    const int32_t reach = 2 * StepTable[step_index] + 40;
+    for (int32_t d = -reach; d <= reach; ++d) {
+      // Input x = predictor + d, with x within the encoder's input range and the tracker empty (mean 0).
+      const int32_t predictor = -(d / 2);
+      const auto sample = static_cast<int16_t>((predictor + d) * 16);
+      AdpcmStream expected;
+      expected.state = {predictor, step_index};
+      AdpcmStream block = expected;
+      const uint8_t code = AdpcmEncodeSample(expected.state, expected.history, expected.sum, sample);
+      const uint8_t repeat = AdpcmEncodeSample(expected.state, expected.history, expected.sum, sample);
+      uint8_t byte = 0;
+      AdpcmEncodeBlock(block.state, block.history, block.sum, &sample, 1, &byte);
+      ASSERT_EQ(byte, code << 4 | repeat) << "step index " << step_index << ", difference " << d;
+      ASSERT_TRUE(block == expected) << "step index " << step_index << ", difference " << d;
+    }
+  }
+}
+
 TEST(AdpcmBlocks, EncodeMatchesTheSampleOperationsAcrossEvenBlockSplits) {
   const uint64_t seed = TestSeed();
   SCOPED_TRACE(testing::Message() << "seed " << seed);
