@@ -17,8 +17,12 @@
 
 namespace {
 
-// Frames moved per step: one plug-in block of mono samples.
-constexpr size_t ChunkFrames = BlockSize / 2;
+// Frames asked of a source per step. Audio files move in large steps, since the kernel's cost per call
+// outweighs everything kvox itself does; the plug-in's side still moves at most one block per call.
+size_t StepFrames(int channels) {
+  constexpr size_t StepSamples = size_t{1} << 19;  // 1 MiB of 16-bit samples
+  return std::max<size_t>(BlockSize / 2, StepSamples / static_cast<size_t>(std::max(channels, 1)));
+}
 
 // Where the audio comes from: a VOX file through the plug-in, or an audio file through libsndfile.
 class PcmSource {
@@ -26,9 +30,9 @@ class PcmSource {
   virtual ~PcmSource() = default;
   virtual int Channels() const = 0;
   virtual int RateHz() const = 0;
-  // Interleaved frames, at most ChunkFrames; 0 at the end.
-  virtual size_t ReadShorts(int16_t* samples) = 0;
-  virtual size_t ReadFloats(float* samples) = 0;
+  // Interleaved frames, at most `max_frames` (at least one block's worth); 0 at the end.
+  virtual size_t ReadShorts(int16_t* samples, size_t max_frames) = 0;
+  virtual size_t ReadFloats(float* samples, size_t max_frames) = 0;
   virtual double FractionDone() const = 0;
 };
 
@@ -47,9 +51,19 @@ class VoxSource : public PcmSource {
   }
   int Channels() const override { return 1; }
   int RateHz() const override { return reader_.RateHz(); }
-  size_t ReadShorts(int16_t* samples) override { return reader_.Read(samples); }
-  size_t ReadFloats(float* samples) override {
-    size_t count = reader_.Read(shorts_);
+  size_t ReadShorts(int16_t* samples, size_t max_frames) override {
+    // Whole blocks, as many as fit; a short block means the end of the file.
+    size_t filled = 0;
+    while (filled + BlockSize / 2 <= max_frames) {
+      size_t got = reader_.Read(samples + filled);
+      filled += got;
+      if (got < BlockSize / 2) break;
+    }
+    return filled;
+  }
+  size_t ReadFloats(float* samples, size_t max_frames) override {
+    shorts_.resize(max_frames);
+    size_t count = ReadShorts(shorts_.data(), max_frames);
     for (size_t i = 0; i < count; ++i) samples[i] = static_cast<float>(shorts_[i]) * (1.0f / 32768.0f);
     return count;
   }
@@ -60,7 +74,7 @@ class VoxSource : public PcmSource {
 
  private:
   VoxReader reader_;
-  int16_t shorts_[ChunkFrames];
+  std::vector<int16_t> shorts_;
   int64_t expected_bytes_ = 1;
 };
 
@@ -73,8 +87,8 @@ class SoundSource : public PcmSource {
   }
   int Channels() const override { return reader_.Channels(); }
   int RateHz() const override { return reader_.RateHz(); }
-  size_t ReadShorts(int16_t* samples) override { return reader_.ReadShorts(samples, ChunkFrames); }
-  size_t ReadFloats(float* samples) override { return reader_.ReadFloats(samples, ChunkFrames); }
+  size_t ReadShorts(int16_t* samples, size_t max_frames) override { return reader_.ReadShorts(samples, max_frames); }
+  size_t ReadFloats(float* samples, size_t max_frames) override { return reader_.ReadFloats(samples, max_frames); }
   double FractionDone() const override {
     return reader_.Frames() > 0
                ? std::min(1.0, static_cast<double>(reader_.FramesRead()) / static_cast<double>(reader_.Frames()))
@@ -101,13 +115,15 @@ void Report(const TranscodeRequest& request, const PcmSource& source) {
 // in rate and rounded back to 16 bits first.
 int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWriter& writer) {
   if (source.Channels() == 1 && source.RateHz() == writer.RateHz()) {
-    std::vector<int16_t> samples(ChunkFrames);
-    while (size_t count = source.ReadShorts(samples.data())) {
+    const size_t step = StepFrames(1);
+    std::vector<int16_t> samples(step);
+    while (size_t count = source.ReadShorts(samples.data(), step)) {
       writer.Append(samples.data(), count);
       Report(request, source);
     }
   } else {
-    std::vector<float> frames(ChunkFrames * static_cast<size_t>(source.Channels()));
+    const size_t step = StepFrames(source.Channels());
+    std::vector<float> frames(step * static_cast<size_t>(source.Channels()));
     std::vector<float> converted;
     std::vector<int16_t> samples;
     std::optional<Resampler> resampler;
@@ -117,7 +133,7 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
       ToPcm16(mono, count, samples.data());
       writer.Append(samples.data(), count);
     };
-    while (size_t count = source.ReadFloats(frames.data())) {
+    while (size_t count = source.ReadFloats(frames.data(), step)) {
       size_t mono_count = MixToMono(frames.data(), count, source.Channels());
       if (resampler) {
         converted.clear();
@@ -139,9 +155,10 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
 }
 
 int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, SoundWriter& writer) {
-  std::vector<int16_t> frames(ChunkFrames * static_cast<size_t>(source.Channels()));
+  const size_t step = StepFrames(source.Channels());
+  std::vector<int16_t> frames(step * static_cast<size_t>(source.Channels()));
   int64_t total = 0;
-  while (size_t count = source.ReadShorts(frames.data())) {
+  while (size_t count = source.ReadShorts(frames.data(), step)) {
     writer.WriteShorts(frames.data(), count);
     total += static_cast<int64_t>(count);
     Report(request, source);

@@ -90,11 +90,11 @@ VoxWriter::~VoxWriter() {
   if (handle_ != nullptr) CloseFilterOutput(handle_);
 }
 
-void VoxWriter::WriteBlock(size_t count) {
+void VoxWriter::WriteBlock(int16_t* samples, size_t count) {
   if (count == 0) return;
   const int32_t given_bytes = static_cast<int32_t>(count * 2);
   errno = 0;
-  int32_t coded_bytes = WriteFilterOutput(handle_, reinterpret_cast<uint8_t*>(block_.data()), given_bytes);
+  int32_t coded_bytes = WriteFilterOutput(handle_, reinterpret_cast<uint8_t*>(samples), given_bytes);
   // A short count means the coded bytes did not all reach the file. (An ADPCM block with an odd sample
   // count reports 2 bytes more than it was given, for the half-filled last byte.)
   if (coded_bytes < given_bytes) {
@@ -105,22 +105,26 @@ void VoxWriter::WriteBlock(size_t count) {
   written_samples_ += static_cast<int64_t>(count);
 }
 
-void VoxWriter::Append(const int16_t* samples, size_t count) {
-  while (count > 0) {
+void VoxWriter::Append(int16_t* samples, size_t count) {
+  if (queued_ > 0) {
     size_t taken = std::min(count, block_samples_ - queued_);
     std::memcpy(block_.data() + queued_, samples, taken * sizeof(int16_t));
     queued_ += taken;
     samples += taken;
     count -= taken;
-    if (queued_ == block_samples_) {
-      WriteBlock(queued_);
-      queued_ = 0;
-    }
+    if (queued_ < block_samples_) return;
+    WriteBlock(block_.data(), queued_);
+    queued_ = 0;
   }
+  for (; count >= block_samples_; samples += block_samples_, count -= block_samples_) {
+    WriteBlock(samples, block_samples_);
+  }
+  std::memcpy(block_.data(), samples, count * sizeof(int16_t));
+  queued_ = count;
 }
 
 void VoxWriter::Finish() {
-  WriteBlock(queued_);
+  WriteBlock(block_.data(), queued_);
   queued_ = 0;
   CloseFilterOutput(handle_);
   handle_ = nullptr;

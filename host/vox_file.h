@@ -57,21 +57,22 @@ class VoxWriter {
   // The sample rate the format takes, as the plug-in suggests it.
   int32_t RateHz() const { return rate_hz_; }
 
-  // Queues samples and hands every full block to the plug-in; throws FileError when a block is not stored
-  // whole (a full disk, an I/O error).
-  void Append(const int16_t* samples, size_t count);
+  // Hands the samples to the plug-in in whole blocks, queueing what does not fill one; throws FileError
+  // when a block is not stored whole (a full disk, an I/O error). The plug-in codes in place, so whole
+  // blocks are coded right in `samples`, which are overwritten.
+  void Append(int16_t* samples, size_t count);
   // Hands over the last, partial block and closes the file.
   void Finish();
   int64_t WrittenSamples() const { return written_samples_; }
 
  private:
-  void WriteBlock(size_t count);
+  void WriteBlock(int16_t* samples, size_t count);
 
   std::string shown_path_;
   FilterHandle handle_ = nullptr;
   int32_t rate_hz_ = 0;
   size_t block_samples_ = BlockSize / 2;
-  std::vector<int16_t> block_;  // also the plug-in's work area: it codes in place
+  std::vector<int16_t> block_;  // the queued part of a block
   size_t queued_ = 0;
   int64_t written_samples_ = 0;
 };
