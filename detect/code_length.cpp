@@ -95,67 +95,72 @@ void AppendCodeLengthsBits(const int32_t* values, const double* low, const doubl
     squared_widths[n] = std::isinf(width) ? 0.0 : width * width;  // an open cell says nothing about the step
   }
 
-  // First the Gaussian of every sample, then the cell probabilities: the second loop has no carried
-  // dependency, so the processor can overlap its costly calls.
-  std::vector<double> means(sample_count), scales(sample_count);
+  const double uniform_share = 0.01 / alphabet_size;
+  const size_t first = lengths_bits.size();
+  lengths_bits.resize(first + sample_count);
+  double* lengths = lengths_bits.data() + first;
+
+  // Tile by tile, first the Gaussian of every sample, then the cell probabilities: the second loop has no
+  // carried dependency, so the processor can overlap its costly calls, and a tile's data stays in cache.
+  constexpr size_t Tile_samples = 1024;
+  std::array<double, Tile_samples> means, scales;
   std::array<double, ResidualWindow_samples> squared_residuals{};
   double squared_residual_sum = 0;
   // Sums over the last OffsetWindow_samples: all integers, so the running sums stay exact.
   double value_sum = 0, alternating_sum = 0, squared_width_sum = 0;
   Coefficients a{};
-  for (size_t n = 0; n < sample_count; ++n) {
-    if (n % FitInterval_samples == 0) {
-      a = FitPredictor(x + n);
-      squared_residual_sum = 0;  // refreshed now and then so rounding cannot build up
-      for (const double e2 : squared_residuals) squared_residual_sum += e2;
-    }
-    double prediction = 0;
-    const double* coefficients = a.data();
-    for (size_t k = 1; k <= PredictorOrder; ++k) prediction += coefficients[k] * x[ptrdiff_t(n) - ptrdiff_t(k)];
-
-    double variance = VarianceFloor;
-    if (n > 0) {
-      // Full windows divide by powers of two, exactly as a multiplication: no division in the steady state.
-      const double per_residual = n >= ResidualWindow_samples ? 1.0 / ResidualWindow_samples : 1.0 / double(n);
-      const double per_offset = n >= OffsetWindow_samples ? 1.0 / OffsetWindow_samples : 1.0 / double(n);
-      const double dc = std::abs(value_sum) * per_offset;
-      const double nyquist = std::abs(alternating_sum) * per_offset;
-      const double quarter_squared_cell = 0.25 * squared_width_sum * per_offset;
-      // A constant offset or a full-scale oscillation at half the rate is what digital silence looks like under
-      // a wrong decoding; counting them as noise keeps such readings from looking cheap.
-      double excess = 0;
-      if (dc * dc > quarter_squared_cell || nyquist * nyquist > quarter_squared_cell) {
-        const double half_cell = std::sqrt(quarter_squared_cell);
-        const double dc_excess = std::max(0.0, dc - half_cell);
-        const double nyquist_excess = std::max(0.0, nyquist - half_cell);
-        excess = dc_excess * dc_excess + nyquist_excess * nyquist_excess;
+  for (size_t tile = 0; tile < sample_count; tile += Tile_samples) {
+    const size_t tile_end = std::min(sample_count, tile + Tile_samples);
+    for (size_t n = tile; n < tile_end; ++n) {
+      if (n % FitInterval_samples == 0) {
+        a = FitPredictor(x + n);
+        squared_residual_sum = 0;  // refreshed now and then so rounding cannot build up
+        for (const double e2 : squared_residuals) squared_residual_sum += e2;
       }
-      variance += squared_residual_sum * per_residual + excess;
+      double prediction = 0;
+      const double* coefficients = a.data();
+      for (size_t k = 1; k <= PredictorOrder; ++k) prediction += coefficients[k] * x[ptrdiff_t(n) - ptrdiff_t(k)];
+
+      double variance = VarianceFloor;
+      if (n > 0) {
+        // Full windows divide by powers of two, exactly as a multiplication: no division in the steady state.
+        const double per_residual = n >= ResidualWindow_samples ? 1.0 / ResidualWindow_samples : 1.0 / double(n);
+        const double per_offset = n >= OffsetWindow_samples ? 1.0 / OffsetWindow_samples : 1.0 / double(n);
+        const double dc = std::abs(value_sum) * per_offset;
+        const double nyquist = std::abs(alternating_sum) * per_offset;
+        const double quarter_squared_cell = 0.25 * squared_width_sum * per_offset;
+        // A constant offset or a full-scale oscillation at half the rate is what digital silence looks like
+        // under a wrong decoding; counting them as noise keeps such readings from looking cheap.
+        double excess = 0;
+        if (dc * dc > quarter_squared_cell || nyquist * nyquist > quarter_squared_cell) {
+          const double half_cell = std::sqrt(quarter_squared_cell);
+          const double dc_excess = std::max(0.0, dc - half_cell);
+          const double nyquist_excess = std::max(0.0, nyquist - half_cell);
+          excess = dc_excess * dc_excess + nyquist_excess * nyquist_excess;
+        }
+        variance += squared_residual_sum * per_residual + excess;
+      }
+      means[n - tile] = prediction;
+      scales[n - tile] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
+
+      const double residual = x[n] - prediction;
+      double& slot = squared_residuals[n % ResidualWindow_samples];
+      squared_residual_sum += residual * residual - slot;
+      slot = residual * residual;
+
+      value_sum += x[n];
+      alternating_sum += (n & 1) ? -x[n] : x[n];
+      squared_width_sum += squared_widths[n];
+      if (n >= OffsetWindow_samples) {
+        const size_t old = n - OffsetWindow_samples;
+        value_sum -= x[old];
+        alternating_sum -= (old & 1) ? -x[old] : x[old];
+        squared_width_sum -= squared_widths[old];
+      }
     }
-    means[n] = prediction;
-    scales[n] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
-
-    const double residual = x[n] - prediction;
-    double& slot = squared_residuals[n % ResidualWindow_samples];
-    squared_residual_sum += residual * residual - slot;
-    slot = residual * residual;
-
-    value_sum += x[n];
-    alternating_sum += (n & 1) ? -x[n] : x[n];
-    squared_width_sum += squared_widths[n];
-    if (n >= OffsetWindow_samples) {
-      const size_t old = n - OffsetWindow_samples;
-      value_sum -= x[old];
-      alternating_sum -= (old & 1) ? -x[old] : x[old];
-      squared_width_sum -= squared_widths[old];
+    for (size_t n = tile; n < tile_end; ++n) {
+      const double probability = CellProbability(low[n], high[n], means[n - tile], scales[n - tile]);
+      lengths[n] = -std::log2(0.99 * probability + uniform_share);
     }
-  }
-
-  const double uniform_share = 0.01 / alphabet_size;
-  const size_t first = lengths_bits.size();
-  lengths_bits.resize(first + sample_count);
-  for (size_t n = 0; n < sample_count; ++n) {
-    const double probability = CellProbability(low[n], high[n], means[n], scales[n]);
-    lengths_bits[first + n] = -std::log2(0.99 * probability + uniform_share);
   }
 }
