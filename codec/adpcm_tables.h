@@ -80,21 +80,23 @@ constexpr std::array<uint16_t, StepIndexCount * 256> MakeRowAfterByte() {
 
 inline constexpr std::array<uint16_t, StepIndexCount * 256> RowAfterByte = MakeRowAfterByte();
 
-// Encoder: what a code does, at [step_index * 16 + code]: the difference it adds to the predictor and the
-// step index it leads to, with that index's thresholds ready for the next sample's decision.
+// Encoder: what a code does: the difference it adds to the predictor and the step index it leads to, with
+// that index's thresholds ready for the next sample's decision. Within each step index's row of 16, the
+// entry for a code sits at position code XOR 7, so that the decision's count of thresholds not reached
+// (plus 8 for a negative difference) is the position itself.
 struct alignas(32) EncodeStep {
+  int32_t thresholds[7];  // thresholds 1..7 of the step index this code leads to
   int16_t difference;
-  int16_t thresholds_less_one[7];  // thresholds 1..7 of the step index this code leads to, minus 1
-  uint32_t row;           // the step index this code leads to, times 16: its row in this table
+  uint16_t row;  // the step index this code leads to, times 16: its row in EncodeSteps
 };
+
+constexpr int EncodePosition(int code) { return code ^ 7; }
 
 constexpr EncodeStep MakeEncodeStep(int32_t difference, int next_index) {
   EncodeStep step{};
+  for (int magnitude = 1; magnitude < 8; ++magnitude) step.thresholds[magnitude - 1] = Threshold(next_index, magnitude);
   step.difference = static_cast<int16_t>(difference);
-  for (int magnitude = 1; magnitude < 8; ++magnitude) {
-    step.thresholds_less_one[magnitude - 1] = static_cast<int16_t>(Threshold(next_index, magnitude) - 1);
-  }
-  step.row = static_cast<uint32_t>(next_index * CodeCount);
+  step.row = static_cast<uint16_t>(next_index * CodeCount);
   return step;
 }
 
@@ -103,7 +105,7 @@ constexpr std::array<EncodeStep, StepIndexCount * CodeCount> MakeEncodeSteps() {
   for (int index = 0; index < StepIndexCount; ++index) {
     for (int code = 0; code < CodeCount; ++code) {
       const CodeEffect effect = EffectOf(index, code);
-      steps[index * CodeCount + code] = MakeEncodeStep(effect.difference, effect.next_index);
+      steps[index * CodeCount + EncodePosition(code)] = MakeEncodeStep(effect.difference, effect.next_index);
     }
   }
   return steps;
@@ -127,10 +129,11 @@ static_assert(DecodeSteps[0xF].difference == -30 && DecodeSteps[0xF].low_limit =
 static_assert(DecodeSteps[MaxStepIndex * 16 + 0x7].difference == 2910);
 static_assert(RowAfterByte[0x70] == 7 * 256 && RowAfterByte[MaxStepIndex * 256 + 0x77] == MaxStepIndex * 256 &&
               RowAfterByte[0x00] == 0);
-static_assert(EncodeSteps[0x7].row == 8 * 16 && EncodeSteps[0x7].difference == 30 &&
-              EncodeSteps[0x7].thresholds_less_one[0] == 8 - 1 &&
-              EncodeSteps[0x7].thresholds_less_one[6] == 34 + 17 + 8 - 1);
-static_assert(sizeof(EncodeStep) == 32);  // rows are addressed by shifting
+static_assert(EncodeSteps[EncodePosition(0x7)].row == 8 * 16 && EncodeSteps[EncodePosition(0x7)].difference == 30 &&
+              EncodeSteps[EncodePosition(0x7)].thresholds[0] == 8 &&
+              EncodeSteps[EncodePosition(0x7)].thresholds[6] == 34 + 17 + 8);
+static_assert(EncodeSteps[EncodePosition(0xF)].difference == -30 && EncodeSteps[EncodePosition(0x0)].difference == 2);
+static_assert(sizeof(EncodeStep) == 32);  // a row position becomes an address by one shift
 static_assert([] {
   for (int index = 0; index < StepIndexCount; ++index) {
     for (int magnitude = 2; magnitude < 8; ++magnitude) {

@@ -143,12 +143,14 @@ int32_t TrackEncoderTargets(const TrackerWindow& window, size_t count, int32_t s
   return TrackScalar(window, j, count, sum, [targets](size_t k, int32_t result) { targets[k] = result; });
 }
 
-// Keeps a partial sum as it is, so the compiler cannot turn a tree of additions back into a chain.
-inline uint32_t SumApart(uint32_t partial) {
+// Keeps a value as it is computed here: stops the compiler from turning a tree of additions back into a
+// chain, or from moving an addition onto the dependency chain.
+template <typename T>
+inline T KeepApart(T value) {
 #if defined(__GNUC__)
-  asm("" : "+r"(partial));
+  asm("" : "+r"(value));
 #endif
-  return partial;
+  return value;
 }
 
 // The encoder's inputs: the samples divided by 16, truncating toward zero, and limited to -2047..2047.
@@ -174,21 +176,25 @@ void EncoderInputs(const unsigned char* sample_bytes, size_t count, int32_t* inp
 
 // The encoder's decision for one target. The chain from one code to the next runs through one table load:
 // the step of the last code gives both its difference and the thresholds for this decision. The target
-// minus the predictor is formed before that difference arrives.
+// minus the predictor, and the row the decision picks from, are formed while that load is under way.
 inline uint32_t EncodeNext(int32_t target, int32_t& predictor, const EncodeStep*& step) {
   const int32_t ahead = target - predictor;
+  const EncodeStep* row = KeepApart(EncodeSteps.data() + step->row);
   const int32_t difference = step->difference;
   predictor += difference;
   const int32_t d = ahead - difference;
   const int32_t magnitude = d < 0 ? -d : d;
-  const int16_t* below = step->thresholds_less_one;
-  // 1 when the magnitude reaches threshold k: the sign bit of (threshold - 1) - magnitude.
-  const auto reaches = [magnitude, below](int k) { return static_cast<uint32_t>(below[k] - magnitude) >> 31; };
-  // The magnitude bits are the count of thresholds reached, summed as a tree rather than a chain.
-  const uint32_t code = (SumApart(reaches(0) + reaches(1)) + SumApart(reaches(2) + reaches(3))) +
-                        (SumApart(reaches(4) + reaches(5)) + SumApart(reaches(6) + (static_cast<uint32_t>(d) >> 31 << 3)));
-  step = &EncodeSteps[step->row + code];
-  return code;
+  // 1 when the magnitude stays below threshold k: the sign bit of magnitude - threshold.
+  const auto below = [magnitude, step](int k) {
+    return static_cast<uint32_t>(magnitude - step->thresholds[k]) >> 31;
+  };
+  // The greedy choice of step, step/2 and step/4 takes every threshold that the magnitude reaches, as the
+  // thresholds rise with the code. The count is summed as a tree, not a chain.
+  const uint32_t negative = static_cast<uint32_t>(d) >> 31;
+  const uint32_t position = (KeepApart(below(0) + below(1)) + KeepApart(below(2) + below(3))) +
+                            (KeepApart(below(4) + below(5)) + KeepApart(below(6) + (negative << 3)));
+  step = row + position;
+  return position ^ 7;
 }
 
 inline int32_t Clamp(int32_t value, int32_t low, int32_t high) {
