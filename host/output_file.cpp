@@ -1,6 +1,7 @@
 #include "host/output_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ struct CleanupSlot {
 constexpr size_t CleanupSlotCount = 256;  // far more than the outputs in flight at once (one per job)
 std::array<CleanupSlot, CleanupSlotCount> cleanup_slots;
 mode_t creation_mask = 022;
+constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 int ClaimCleanupSlot(const std::string& path) {
   if (path.size() >= PATH_MAX) return -1;
@@ -66,7 +68,7 @@ std::string FolderOf(const std::string& path) {
 void PrepareOutputFiles() {
   creation_mask = umask(0);
   umask(creation_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, RemovePendingAndDie);
+  for (int signal_number : CleanupSignals) std::signal(signal_number, RemovePendingAndDie);
 }
 
 PendingOutput::PendingOutput(const std::string& final_path) : final_path_(final_path) {
@@ -88,14 +90,21 @@ PendingOutput::PendingOutput(const std::string& final_path) : final_path_(final_
   // The temporary name hides in the folder listing and keeps the final name, shortened to stay legal.
   std::string base = std::filesystem::path(final_path).filename().string().substr(0, 200);
   std::string pattern = folder + "/." + base + ".kvox-XXXXXX";
+  // A signal between creating the file and registering it would leave the file behind, so the two happen
+  // with the cleanup signals held back.
+  sigset_t cleanup_signals, previous;
+  sigemptyset(&cleanup_signals);
+  for (int signal_number : CleanupSignals) sigaddset(&cleanup_signals, signal_number);
+  pthread_sigmask(SIG_BLOCK, &cleanup_signals, &previous);
   int descriptor = mkstemp(pattern.data());
+  int error_number = errno;
+  if (descriptor >= 0) cleanup_slot_ = ClaimCleanupSlot(pattern);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (descriptor < 0) {
-    int error_number = errno;
     throw FileError(final_path, "cannot create a file in " + folder + ": " + SystemReason(error_number));
   }
   close(descriptor);
   write_path_ = pattern;
-  cleanup_slot_ = ClaimCleanupSlot(write_path_);
 }
 
 PendingOutput::~PendingOutput() {

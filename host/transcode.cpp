@@ -173,10 +173,13 @@ void CheckInputFile(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) throw FileError(path, SystemReason(errno));
   if (S_ISDIR(info.st_mode)) throw FileError(path, "is a folder, not a file");
+  // The plug-in reads a file's first bytes to recognise it and then opens it again, which a pipe or a
+  // device cannot replay.
+  if (!S_ISREG(info.st_mode)) throw FileError(path, "not a regular file (a pipe or a device cannot be read twice)");
   int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) throw FileError(path, SystemReason(errno));
   close(descriptor);
-  if (S_ISREG(info.st_mode) && info.st_size == 0) throw FileError(path, "is empty: it holds no audio");
+  if (info.st_size == 0) throw FileError(path, "is empty: it holds no audio");
 }
 
 TranscodeOutcome Transcode(const TranscodeRequest& request) {

@@ -29,6 +29,6 @@ struct TranscodeOutcome {
 // Throws FileError (or another std::exception) naming the file at fault; no output is left behind then.
 TranscodeOutcome Transcode(const TranscodeRequest& request);
 
-// Rejects, with the system's reason, an input that is missing, a folder, unreadable or empty, before any
-// library sees it.
+// Rejects, with the system's reason, an input that is missing, a folder, a pipe or device, unreadable or
+// empty, before any library sees it.
 void CheckInputFile(const std::string& path);

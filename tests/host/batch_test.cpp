@@ -94,4 +94,15 @@ TEST(KvoxConvert, NeverOverwritesAnInputOrOneOutputWithAnother) {
   EXPECT_EQ(Slurp(out + "/greeting.vox").size(), 4u + 900u);
 }
 
+TEST(KvoxConvert, ShowsProgressOnATerminal) {
+  const std::string in = NewFolder(), out = NewFolder();
+  for (int i = 0; i < 4; ++i) WriteSound(in + "/n" + std::to_string(i) + ".wav", Sound{8000, 1, TestSignal(8000)});
+  KvoxRun run = RunKvoxOnTerminal({"convert", "--to", "alaw", "-j", "2", "-o", out, in});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("4/4 files"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("h audio  ETA "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\r\033[K"), std::string::npos) << "the bar redraws in place and is cleared at the end";
+  EXPECT_EQ(Listing(out).size(), 4u);
+}
+
 }  // namespace

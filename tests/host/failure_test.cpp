@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -28,6 +30,7 @@ constexpr BadInput BadInputs[] = {
     {"empty.wav", "encode", "is empty"},
     {"text.wav", "encode", "not an audio file kvox can read: Format not recognised"},
     {"header_cut.wav", "encode", "not an audio file kvox can read"},
+    {"pipe.wav", "encode", "not a regular file"},
     {"missing.vox", "decode", "No such file or directory"},
     {"folder.vox", "decode", "is a folder"},
     {"empty.vox", "decode", "is empty"},
@@ -38,6 +41,7 @@ constexpr BadInput BadInputs[] = {
 void MakeBadInput(const std::string& path) {
   const std::string name = std::filesystem::path(path).filename();
   if (name.starts_with("folder")) std::filesystem::create_directory(path);
+  if (name.starts_with("pipe")) mkfifo(path.c_str(), 0644);
   if (name.starts_with("empty")) std::ofstream(path).flush();
   if (name.starts_with("text")) std::ofstream(path) << "Minutes of the meeting, not audio.\n";
   if (name == "header_cut.wav" || name == "music.wav") {
@@ -152,6 +156,28 @@ TEST(KvoxFailures, AFullDeviceIsAnErrorNotAShortFile) {
   for (const std::string& name : Listing("/dev")) EXPECT_EQ(name.find("kvox-"), std::string::npos) << name;
   // A device that takes everything is written directly too.
   EXPECT_EQ(RunKvox({"encode", input, "/dev/null", "--format", "ulaw"}).status, 0);
+}
+
+// SIGTERM while the output is being written: the temporary file goes with the program.
+TEST(KvoxFailures, AnInterruptedRunLeavesNoTemporaryFile) {
+  const std::string folder = NewFolder();
+  const std::string input = folder + "/long.wav", output = folder + "/long.vox";
+  Sound long_input{48000, 2, {}};
+  std::vector<int16_t> second = Tone(96000, 96000, 440, 8000);  // one second of interleaved stereo
+  for (int i = 0; i < 90; ++i) long_input.samples.insert(long_input.samples.end(), second.begin(), second.end());
+  WriteSound(input, long_input);
+
+  StartedKvox started = StartKvox({"encode", input, output, "--format", "adpcm24"});
+  bool seen = false;
+  for (int i = 0; i < 50000 && !seen; ++i) {
+    for (const std::string& name : Listing(folder)) seen = seen || name.find(".kvox-") != std::string::npos;
+    if (!seen) usleep(100);
+  }
+  kill(started.pid, SIGTERM);
+  KvoxRun run = FinishKvox(started);
+  if (!seen || run.status == 0) GTEST_SKIP() << "kvox finished before it could be interrupted";
+  EXPECT_EQ(run.status, -1) << run.err;
+  EXPECT_EQ(Listing(folder), (std::vector<std::string>{"long.wav"}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/host/kvox_runner.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,35 +50,76 @@ ToneFit FitTone(const std::vector<int16_t>& samples, int rate_hz, double frequen
 
 }  // namespace
 
-KvoxRun RunKvox(const std::vector<std::string>& arguments, bool unprivileged) {
-  const std::string out_path = testing_files::NewPath(".out");
-  const std::string err_path = testing_files::NewPath(".err");
-  pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+namespace {
+
+[[noreturn]] void ExecKvox(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  std::string program = KVOX_PROGRAM;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = arguments;
+  for (std::string& argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+StartedKvox StartKvox(const std::vector<std::string>& arguments, bool unprivileged) {
+  StartedKvox started;
+  started.out_path = testing_files::NewPath(".out");
+  started.err_path = testing_files::NewPath(".err");
+  started.pid = fork();
+  if (started.pid < 0) throw std::runtime_error("fork failed");
+  if (started.pid == 0) {
+    int out = open(started.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(started.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int nothing = open("/dev/null", O_RDONLY);
     if (out < 0 || err < 0 || nothing < 0) _exit(126);
     dup2(nothing, 0);
     dup2(out, 1);
     dup2(err, 2);
     if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
-    std::vector<char*> argv;
-    std::string program = KVOX_PROGRAM;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    ExecKvox(arguments);
   }
+  return started;
+}
+
+KvoxRun FinishKvox(const StartedKvox& started) {
   int wait_status = 0;
-  waitpid(child, &wait_status, 0);
+  waitpid(started.pid, &wait_status, 0);
   KvoxRun run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  run.out = Slurp(out_path);
-  run.err = Slurp(err_path);
+  run.out = Slurp(started.out_path);
+  run.err = Slurp(started.err_path);
+  return run;
+}
+
+KvoxRun RunKvox(const std::vector<std::string>& arguments, bool unprivileged) {
+  return FinishKvox(StartKvox(arguments, unprivileged));
+}
+
+KvoxRun RunKvoxOnTerminal(const std::vector<std::string>& arguments) {
+  int terminal = -1;
+  pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child < 0) throw std::runtime_error("forkpty failed");
+  if (child == 0) {
+    int nothing = open("/dev/null", O_RDWR);
+    dup2(nothing, 0);
+    dup2(nothing, 1);
+    ExecKvox(arguments);
+  }
+  KvoxRun run;
+  char buffer[4096];
+  for (;;) {
+    ssize_t got = read(terminal, buffer, sizeof(buffer));
+    if (got <= 0) break;  // EIO once the child has closed its side
+    run.err.append(buffer, static_cast<size_t>(got));
+  }
+  close(terminal);
+  int wait_status = 0;
+  waitpid(child, &wait_status, 0);
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   return run;
 }
 

@@ -15,6 +15,18 @@ struct KvoxRun {
 // when the tests run as root.
 KvoxRun RunKvox(const std::vector<std::string>& arguments, bool unprivileged = false);
 
+// Starts kvox without waiting; FinishKvox waits for it. The status is -1 when a signal ended it.
+struct StartedKvox {
+  int pid = -1;
+  std::string out_path, err_path;
+};
+StartedKvox StartKvox(const std::vector<std::string>& arguments, bool unprivileged = false);
+KvoxRun FinishKvox(const StartedKvox& started);
+
+// Runs kvox with its standard error on a terminal (a pseudo-terminal) and returns what that terminal
+// showed; standard output goes to /dev/null.
+KvoxRun RunKvoxOnTerminal(const std::vector<std::string>& arguments);
+
 // A fresh, empty folder below the test program's scratch folder (readable by everyone).
 std::string NewFolder();
 
