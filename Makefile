@@ -47,3 +47,24 @@ demo: deps
 
 clean:
 	rm -rf build
+
+# make fuzz: every fuzz target for FUZZ_SECONDS seconds each under AddressSanitizer and
+# UndefinedBehaviorSanitizer (clang, build/fuzz), then new corpus entries minimised into tests/fuzz/corpus.
+# docs/fuzzing.md says how to run it for longer and what to do with a finding.
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS ?= recognition reading writing dialog
+
+.PHONY: fuzz tsan
+fuzz: deps
+	cmake --preset native-fuzz >/dev/null
+	cmake --build build/fuzz -j$(JOBS) --target $(addsuffix _fuzzer,$(FUZZ_TARGETS))
+	tests/fuzz/run-fuzzers.sh $(CURDIR)/build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# make tsan: the concurrency and soak suite under ThreadSanitizer, in a tree of its own (build/tsan).
+tsan: deps
+	cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
+	  -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread \
+	  -DKVOX_BUILD_BENCH=OFF >/dev/null
+	cmake --build build/tsan -j$(JOBS) --target soak_tests
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" KVOX_SOAK_ROUNDS=500 build/tsan/tests/soak/soak_tests

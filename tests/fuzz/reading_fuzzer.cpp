@@ -40,7 +40,15 @@ struct InputModel {
   int32_t sum = 0;
 };
 
-uint8_t GuardByte(size_t index) { return static_cast<uint8_t>(index * 7 + 3); }
+// What the caller's buffer holds before each read; any byte that a read must not write has to keep it.
+const uint8_t* GuardPattern() {
+  static const std::vector<uint8_t> pattern = [] {
+    std::vector<uint8_t> bytes(BlockSize + GuardBytes);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    return bytes;
+  }();
+  return pattern.data();
+}
 
 int16_t SampleAt(const std::vector<uint8_t>& buffer, size_t index) {
   int16_t sample;
@@ -75,14 +83,16 @@ void CheckRead(InputModel& model, FilterHandle input, int32_t request, bool fail
   // A read that wants nothing need not reach the platform, so a failure is only armed when it must be seen.
   failing_read = failing_read && wanted_file_bytes > 0;
 
-  std::vector<uint8_t> buffer(effective_bytes + GuardBytes);
-  for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = GuardByte(i);
+  std::vector<uint8_t> buffer(GuardPattern(), GuardPattern() + effective_bytes + GuardBytes);
   if (failing_read) compat::FailCall(compat::Call::Read);
   const int32_t result = ReadFilterInput(input, buffer.data(), request);
   compat::ClearFaults();
 
-  const std::string what = "read of " + std::to_string(request) + " at file byte " + std::to_string(model.position) +
-                           " under word " + std::to_string(model.options);
+  const size_t position_before = model.position;
+  auto what = [&] {
+    return "read of " + std::to_string(request) + " at file byte " + std::to_string(position_before) +
+           " under word " + std::to_string(model.options);
+  };
   int32_t expected = 0;
   std::vector<int16_t> expected_samples;
   if (wanted_file_bytes > 0 && (failing_read || !model.has_read_buffer)) {
@@ -109,17 +119,20 @@ void CheckRead(InputModel& model, FilterHandle input, int32_t request, bool fail
     model.position += taken;
     expected = static_cast<int32_t>(taken) * factor;
   }
-  FUZZ_CHECK(result == expected, what + " returned " + std::to_string(result) + ", not " + std::to_string(expected));
-  FUZZ_CHECK(result <= static_cast<int32_t>(effective_bytes), what + " claims more than was asked for");
+  FUZZ_CHECK(result == expected, what() + " returned " + std::to_string(result) + ", not " + std::to_string(expected));
+  FUZZ_CHECK(result <= static_cast<int32_t>(effective_bytes), what() + " claims more than was asked for");
 
   for (size_t i = 0; i < expected_samples.size(); ++i) {
     const int16_t sample = SampleAt(buffer, i);
-    FUZZ_CHECK(sample == expected_samples[i], what + ": sample " + std::to_string(i) + " is " + std::to_string(sample) +
+    FUZZ_CHECK(sample == expected_samples[i], what() + ": sample " + std::to_string(i) + " is " + std::to_string(sample) +
                                                   ", the codec gives " + std::to_string(expected_samples[i]));
     CheckSampleRange(coding, sample);
   }
-  for (size_t i = expected_samples.size() * 2; i < buffer.size(); ++i) {
-    FUZZ_CHECK(buffer[i] == GuardByte(i), what + ": byte " + std::to_string(i) + " of the caller's buffer changed");
+  const size_t produced_bytes = expected_samples.size() * 2;
+  if (std::memcmp(buffer.data() + produced_bytes, GuardPattern() + produced_bytes, buffer.size() - produced_bytes) != 0) {
+    size_t changed = produced_bytes;
+    while (buffer[changed] == GuardPattern()[changed]) ++changed;
+    Fail(__FILE__, __LINE__, what() + ": byte " + std::to_string(changed) + " of the caller's buffer changed");
   }
 }
 

@@ -26,8 +26,11 @@ int main(int argc, char** argv) {
       for (const auto& entry : std::filesystem::directory_iterator(argument)) {
         if (entry.is_regular_file()) inputs.push_back(entry.path());
       }
-    } else {
+    } else if (std::filesystem::is_regular_file(argument)) {
       inputs.push_back(argument);
+    } else {
+      std::fprintf(stderr, "%s: no such file or folder\n", argv[i]);
+      return 2;
     }
   }
   std::sort(inputs.begin(), inputs.end());

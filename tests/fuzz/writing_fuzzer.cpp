@@ -29,9 +29,9 @@ using namespace fuzzing;
 
 constexpr int32_t Sentinel32 = 0x5EE5A11;
 constexpr size_t GuardBytes = 64;
-constexpr int MaxBlocks = 48;
+constexpr int MaxBlocks = 24;
 // Longer blocks than this teach nothing new and slow the search.
-constexpr int32_t LongestBlockBytes = 3 * BlockSize;
+constexpr int32_t LongestBlockBytes = BlockSize + 4096;
 
 enum class OpenFault { None, Create, StateAllocation, TagWrite, ShortTagWrite };
 
@@ -147,16 +147,18 @@ void CheckWrite(OutputModel& model, FilterHandle output, InputBytes& input, int3
   model.file.insert(model.file.end(), codes.begin(), codes.begin() + static_cast<ptrdiff_t>(stored));
   const int32_t expected = static_cast<int32_t>(stored) * FactorOfWord(model.options);
 
-  const std::string what = "write of " + std::to_string(byte_count) + " bytes under word " +
-                           std::to_string(model.options) + (fault == WriteFault::Failing ? ", failing" : "") +
-                           (fault == WriteFault::Short ? ", storing " + std::to_string(short_limit) : "");
-  FUZZ_CHECK(result == expected, what + " returned " + std::to_string(result) + ", not " + std::to_string(expected));
+  auto what = [&] {
+    return "write of " + std::to_string(byte_count) + " bytes under word " + std::to_string(model.options) +
+           (fault == WriteFault::Failing ? ", failing" : "") +
+           (fault == WriteFault::Short ? ", storing " + std::to_string(short_limit) : "");
+  };
+  FUZZ_CHECK(result == expected, what() + " returned " + std::to_string(result) + ", not " + std::to_string(expected));
   // Coding is in place: the buffer starts with the coded bytes; the rest of the block may hold anything,
   // but nothing past it may change.
-  FUZZ_CHECK(std::equal(codes.begin(), codes.end(), buffer.begin()), what + ": the buffer does not hold the codes");
-  if (codes.empty()) FUZZ_CHECK(std::equal(original.begin(), original.end(), buffer.begin()), what + " changed the block");
+  FUZZ_CHECK(std::equal(codes.begin(), codes.end(), buffer.begin()), what() + ": the buffer does not hold the codes");
+  if (codes.empty()) FUZZ_CHECK(std::equal(original.begin(), original.end(), buffer.begin()), what() + " changed the block");
   for (size_t i = block_bytes; i < buffer.size(); ++i) {
-    FUZZ_CHECK(buffer[i] == GuardByte(i), what + ": byte " + std::to_string(i) + " past the block changed");
+    FUZZ_CHECK(buffer[i] == GuardByte(i), what() + ": byte " + std::to_string(i) + " past the block changed");
   }
 }
 
@@ -201,7 +203,7 @@ void CheckReadBack(const std::string& path, const OutputModel& model, int32_t re
   const int32_t factor = FactorOfWord(reading_word);
   // Tiny requests on a long file would only make the run slow.
   const size_t file_bytes_per_read = static_cast<size_t>(request_bytes / factor);
-  if (model.file.size() / file_bytes_per_read > 4096) request_bytes = BlockSize;
+  if (model.file.size() / file_bytes_per_read > 256) request_bytes = BlockSize;
   const size_t most_reads = model.file.size() / static_cast<size_t>(request_bytes / factor) + 3;
   std::vector<int16_t> decoded;
   std::vector<uint8_t> block(static_cast<size_t>(request_bytes));
