@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 #include <filesystem>
+#include <mutex>
 
 #include "host/errors.h"
 
@@ -77,6 +78,13 @@ int MajorTypeNamed(const std::string& extension) {
   return 0;
 }
 
+// libsndfile keeps the reason of the last failed open in one global, so opens that may fail and the
+// reading of that reason are taken one at a time across jobs.
+std::mutex& OpenMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 }  // namespace
 
 int SoundFormatForName(const std::string& path) {
@@ -102,8 +110,10 @@ std::string SoundExtensionList() {
 }
 
 SoundReader::SoundReader(const std::string& path) : path_(path) {
+  std::unique_lock lock(OpenMutex());
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
   if (file_ == nullptr) throw FileError(path, std::string("not an audio file kvox can read: ") + sf_strerror(nullptr));
+  lock.unlock();
   if (info_.channels < 1 || info_.samplerate < 1) {
     sf_close(file_);
     file_ = nullptr;
@@ -137,6 +147,7 @@ SoundWriter::SoundWriter(const std::string& write_path, const std::string& shown
   info.samplerate = rate_hz;
   info.channels = channels;
   info.format = format;
+  std::lock_guard lock(OpenMutex());
   file_ = sf_open(write_path.c_str(), SFM_WRITE, &info);
   if (file_ == nullptr) throw FileError(shown_path, std::string("cannot create it: ") + sf_strerror(nullptr));
 }
