@@ -134,7 +134,7 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
       job.input = item.input;
       job.output = item.output;
       job.vox_word = request.vox_word;
-      job.sound_format = SoundFormatForName(".wav");
+      if (!request.vox_word) job.sound_format = SoundFormatForName(item.output);  // a .wav name
       job.raw_format = request.raw_format;
       job.raw_option_name = "--from";
       job.progress = [&progress, index](double fraction) {
