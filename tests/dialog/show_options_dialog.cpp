@@ -21,13 +21,20 @@ int main(int argc, char** argv) {
       reinterpret_cast<void (*)()>(GetProcAddress(flt, "FilterGetOptions")));
   if (get_options == nullptr) return 2;
 
-  if (close_after_seconds > 0) {
-    std::thread([close_after_seconds] {
+  // Brings the dialog to the front once it shows (the host would own it), and presses its close box later.
+  std::thread([close_after_seconds] {
+    HWND dialog = nullptr;
+    for (int attempt = 0; attempt < 200 && dialog == nullptr; ++attempt) {
+      Sleep(50);
+      dialog = FindWindowA("#32770", "Kestrovan VOX");
+    }
+    if (dialog == nullptr) return;
+    SetForegroundWindow(dialog);
+    if (close_after_seconds > 0) {
       Sleep(static_cast<DWORD>(close_after_seconds) * 1000);
-      if (HWND dialog = FindWindowA("#32770", "Kestrovan VOX"))
-        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    }).detach();
-  }
+      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+  }).detach();
   int32_t result = get_options(nullptr, flt, 0, 0, 0, word);
   std::printf("0x%02lx\n", static_cast<unsigned long>(result));
   return result == -1 ? 1 : 0;
