@@ -36,7 +36,8 @@ void ShowWord(HWND dialog, OptionsWord word) {
   }
 }
 
-// The chosen word: the first checked coding after the first, else the first; no flag but the header's.
+// Codings 2..6 are asked in order and the first checked one wins; with none of them checked the answer is
+// coding 1, so OK always yields a coding. Of the flags only the header's comes back.
 OptionsWord ChosenWord(HWND dialog) {
   OptionsWord code = FirstCoding;
   for (OptionsWord candidate = FirstCoding + 1; candidate <= LastCoding; ++candidate) {
