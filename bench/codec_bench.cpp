@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/adpcm.h"
+#include "codec/adpcm_tables.h"
 #include "codec/blocks.h"
 
 namespace {
@@ -166,5 +167,20 @@ void BM_AdpcmEncodeSampleLoop(benchmark::State& state) {
   SetSampleTime(state);
 }
 BENCHMARK(BM_AdpcmEncodeSampleLoop)->Name("AdpcmEncodeSample loop");
+
+// The floor under any encoder that looks its next decision's data up by the code just made: the walk
+// through the encoder's step table alone, code to table row to code, with no decision in between.
+void BM_AdpcmEncodeTableWalk(benchmark::State& state) {
+  std::vector<uint8_t> codes(kBlockSamples);
+  std::mt19937 rng(4);
+  for (uint8_t& code : codes) code = static_cast<uint8_t>(rng() % 16);
+  const adpcm_tables::EncodeStep* step = &adpcm_tables::EncodeStarts[0];
+  for (auto _ : state) {
+    for (uint8_t code : codes) step = &adpcm_tables::EncodeSteps[step->row + code];
+    benchmark::DoNotOptimize(step);
+  }
+  SetSampleTime(state);
+}
+BENCHMARK(BM_AdpcmEncodeTableWalk)->Name("AdpcmEncode table walk alone");
 
 }  // namespace

@@ -69,11 +69,11 @@ void StoreHistory(const TrackerWindow& window, size_t count, DcHistory& history)
   history.position = position;
 }
 
-// The tracker over `count` new values: result j is value j minus the truncated mean of the 128 values
-// before it. Calls `emit(j, result)`; returns the running sum after the last value.
+// The tracker over the window's new values first..end-1: result j is value j minus the truncated mean of
+// the 128 values before it. Calls `emit(j, result)`; returns the running sum after value end-1.
 template <typename Emit>
-int32_t TrackScalar(const TrackerWindow& window, size_t first, size_t count, int32_t sum, Emit emit) {
-  for (size_t j = first; j < count; ++j) {
+int32_t TrackScalar(const TrackerWindow& window, size_t first, size_t end, int32_t sum, Emit emit) {
+  for (size_t j = first; j < end; ++j) {
     const int32_t value = window.values[DcTrackerLength + j];
     emit(j, value - sum / DcTrackerLength);
     sum += value - window.values[j];
@@ -103,45 +103,51 @@ inline TrackVector Track4(const TrackerWindow& window, size_t j, __m128i sum) {
 }
 #endif
 
-// Decoder output: the tracker result limited to -2048..2047, times 16.
-int32_t TrackDecoderOutput(const TrackerWindow& window, size_t count, int32_t sum, unsigned char* out) {
-  size_t j = 0;
+// Decoder output for the window's new values first..end-1: the tracker result limited to -2048..2047,
+// times 16, stored as sample j of `out`.
+int32_t TrackDecoderOutput(const TrackerWindow& window, size_t first, size_t end, int32_t sum, unsigned char* out) {
+  size_t j = first;
 #if defined(KVOX_CODEC_SSE2)
   __m128i vector_sum = _mm_set1_epi32(sum);
   // Times 16 the results lie in -65520..65520; saturating to 16 bits and clearing the low four bits
   // gives exactly the limited result times 16 (32767 becomes 32752).
   const __m128i low_bits_clear = _mm_set1_epi16(static_cast<short>(0xFFF0));
-  for (; j + 8 <= count; j += 8) {
-    const TrackVector first = Track4(window, j, vector_sum);
-    const TrackVector second = Track4(window, j + 4, first.sum);
-    vector_sum = second.sum;
-    const __m128i packed = _mm_packs_epi32(_mm_slli_epi32(first.results, 4), _mm_slli_epi32(second.results, 4));
+  for (; j + 8 <= end; j += 8) {
+    const TrackVector first_four = Track4(window, j, vector_sum);
+    const TrackVector second_four = Track4(window, j + 4, first_four.sum);
+    vector_sum = second_four.sum;
+    const __m128i packed =
+        _mm_packs_epi32(_mm_slli_epi32(first_four.results, 4), _mm_slli_epi32(second_four.results, 4));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * j), _mm_and_si128(packed, low_bits_clear));
   }
   sum = _mm_cvtsi128_si32(vector_sum);
 #endif
-  return TrackScalar(window, j, count, sum, [out](size_t k, int32_t result) {
+  return TrackScalar(window, j, end, sum, [out](size_t k, int32_t result) {
     if (result > 2047) result = 2047;
     if (result < -2048) result = -2048;
-    const auto sample = static_cast<int16_t>(result * 16);
-    std::memcpy(out + 2 * k, &sample, sizeof sample);
+    StoreSample(out, k, static_cast<int16_t>(result * 16));
   });
 }
 
-// Encoder targets: the tracker results, unlimited (within -4094..4094).
-int32_t TrackEncoderTargets(const TrackerWindow& window, size_t count, int32_t sum, int32_t* targets) {
-  size_t j = 0;
+// Encoder targets for the window's new values first..end-1: the tracker results, unlimited (within
+// -4094..4094).
+int32_t TrackEncoderTargets(const TrackerWindow& window, size_t first, size_t end, int32_t sum, int32_t* targets) {
+  size_t j = first;
 #if defined(KVOX_CODEC_SSE2)
   __m128i vector_sum = _mm_set1_epi32(sum);
-  for (; j + 4 <= count; j += 4) {
+  for (; j + 4 <= end; j += 4) {
     const TrackVector four = Track4(window, j, vector_sum);
     vector_sum = four.sum;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(targets + j), four.results);
   }
   sum = _mm_cvtsi128_si32(vector_sum);
 #endif
-  return TrackScalar(window, j, count, sum, [targets](size_t k, int32_t result) { targets[k] = result; });
+  return TrackScalar(window, j, end, sum, [targets](size_t k, int32_t result) { targets[k] = result; });
 }
+
+// The tracker runs a span behind the predictor chain in the decoder and a span ahead of it in the encoder,
+// in the same loop, so that its work fills the time the chain leaves idle.
+constexpr size_t TrackerSpan = 8;
 
 // Keeps a value as it is computed here: stops the compiler from turning a tree of additions back into a
 // chain, or from moving an addition onto the dependency chain.
@@ -285,6 +291,8 @@ void AdpcmDecodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const
   while (done_bytes < byte_count) {
     const size_t chunk_bytes = byte_count - done_bytes < ChunkSamples / 2 ? byte_count - done_bytes : ChunkSamples / 2;
     int32_t* predictors = window.values + DcTrackerLength;
+    unsigned char* chunk_out = out + 4 * done_bytes;
+    size_t tracked = 0;  // samples of this chunk already through the tracker
     for (size_t i = 0; i < chunk_bytes; ++i) {
       const uint32_t byte = bytes[done_bytes + i];
       const adpcm_tables::DecodeStep& first = DecodeSteps[(byte_row >> 4) + (byte >> 4)];
@@ -293,9 +301,13 @@ void AdpcmDecodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const
       predictor = Clamp(predictor + (first.difference + second.difference), second.low_limit, second.high_limit);
       predictors[2 * i + 1] = predictor;
       byte_row = RowAfterByte[byte_row + byte];
+      if (2 * i + 2 >= tracked + 2 * TrackerSpan) {
+        sum = TrackDecoderOutput(window, tracked, tracked + TrackerSpan, sum, chunk_out);
+        tracked += TrackerSpan;
+      }
     }
     const size_t chunk_samples = 2 * chunk_bytes;
-    sum = TrackDecoderOutput(window, chunk_samples, sum, out + 4 * done_bytes);
+    sum = TrackDecoderOutput(window, tracked, chunk_samples, sum, chunk_out);
     done_bytes += chunk_bytes;
     ShiftWindow(window, chunk_samples);
   }
@@ -323,12 +335,21 @@ size_t AdpcmEncodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, con
     const size_t real = done + chunk <= sample_count ? chunk : chunk - 1;
     EncoderInputs(sample_bytes + 2 * done, real, window.values + DcTrackerLength);
     if (real < chunk) EncoderInputs(sample_bytes + 2 * (sample_count - 1), 1, window.values + DcTrackerLength + real);
-    sum = TrackEncoderTargets(window, chunk, sum, targets);
+    size_t tracked = chunk < TrackerSpan ? chunk : TrackerSpan;  // samples with their target ready
+    sum = TrackEncoderTargets(window, 0, tracked, sum, targets);
     // Every sample of the chunk has been read, so its code bytes may now overwrite the chunk's start.
-    for (size_t j = 0; j < chunk; j += 2) {
-      const uint32_t high = EncodeNext(targets[j], predictor, step);
-      const uint32_t low = EncodeNext(targets[j + 1], predictor, step);
-      codes[(done + j) / 2] = static_cast<uint8_t>(high << 4 | low);
+    for (size_t j = 0; j < chunk;) {
+      const size_t coded_end = tracked;
+      if (tracked < chunk) {
+        const size_t next = chunk - tracked < TrackerSpan ? chunk : tracked + TrackerSpan;
+        sum = TrackEncoderTargets(window, tracked, next, sum, targets);
+        tracked = next;
+      }
+      for (; j < coded_end; j += 2) {
+        const uint32_t high = EncodeNext(targets[j], predictor, step);
+        const uint32_t low = EncodeNext(targets[j + 1], predictor, step);
+        codes[(done + j) / 2] = static_cast<uint8_t>(high << 4 | low);
+      }
     }
     done += chunk;
     ShiftWindow(window, chunk);
