@@ -169,18 +169,39 @@ void BM_AdpcmEncodeSampleLoop(benchmark::State& state) {
 BENCHMARK(BM_AdpcmEncodeSampleLoop)->Name("AdpcmEncodeSample loop");
 
 // The floor under any encoder that looks its next decision's data up by the code just made: the walk
-// through the encoder's step table alone, code to table row to code, with no decision in between.
+// through the encoder's tables alone, code to difference and next row to code, with no decision between.
 void BM_AdpcmEncodeTableWalk(benchmark::State& state) {
   std::vector<uint8_t> codes(kBlockSamples);
   std::mt19937 rng(4);
   for (uint8_t& code : codes) code = static_cast<uint8_t>(rng() % 16);
-  const adpcm_tables::EncodeStep* step = &adpcm_tables::EncodeStarts[0];
+  uint32_t row = 0;
+  int32_t predictor = 0;
   for (auto _ : state) {
-    for (uint8_t code : codes) step = &adpcm_tables::EncodeSteps[step->row + code];
-    benchmark::DoNotOptimize(step);
+    for (uint8_t code : codes) {
+      predictor += adpcm_tables::EncodeDifferences[row + code];
+      row = adpcm_tables::EncodeNextRows[row + code];
+    }
+    benchmark::DoNotOptimize(row);
+    benchmark::DoNotOptimize(predictor);
   }
   SetSampleTime(state);
 }
 BENCHMARK(BM_AdpcmEncodeTableWalk)->Name("AdpcmEncode table walk alone");
+
+// One dependent addition per sample: the clock period, to read the figures above in cycles.
+void BM_DependentAddition(benchmark::State& state) {
+  uint32_t value = 0;
+  for (auto _ : state) {
+    for (uint32_t i = 0; i < kBlockSamples; ++i) {
+      value += i;
+#if defined(__GNUC__)
+      asm("" : "+r"(value));  // one addition per step, not folded or vectorised
+#endif
+    }
+    benchmark::DoNotOptimize(value);
+  }
+  SetSampleTime(state);
+}
+BENCHMARK(BM_DependentAddition)->Name("one dependent addition (clock period)");
 
 }  // namespace

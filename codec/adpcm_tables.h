@@ -80,47 +80,52 @@ constexpr std::array<uint16_t, StepIndexCount * 256> MakeRowAfterByte() {
 
 inline constexpr std::array<uint16_t, StepIndexCount * 256> RowAfterByte = MakeRowAfterByte();
 
-// Encoder: what a code does: the difference it adds to the predictor and the step index it leads to, with
-// that index's thresholds ready for the next sample's decision. Within each step index's row of 16, the
-// entry for a code sits at position code XOR 7, so that the decision's count of thresholds not reached
-// (plus 8 for a negative difference) is the position itself.
-struct alignas(32) EncodeStep {
-  int32_t thresholds[7];  // thresholds 1..7 of the step index this code leads to
-  int16_t difference;
-  uint16_t row;  // the step index this code leads to, times 16: its row in EncodeSteps
-};
-
+// Encoder tables, one entry per (step index, code) at [step_index * 16 + EncodePosition(code)]. The
+// position is the encoder's count of thresholds not reached, plus 8 for a negative difference, so a
+// decision indexes the row directly. The difference, the next row and the next thresholds sit in tables
+// of their own, so that the difference, which the next decision waits for, is one plain load away from
+// the position.
 constexpr int EncodePosition(int code) { return code ^ 7; }
 
-constexpr EncodeStep MakeEncodeStep(int32_t difference, int next_index) {
-  EncodeStep step{};
-  for (int magnitude = 1; magnitude < 8; ++magnitude) step.thresholds[magnitude - 1] = Threshold(next_index, magnitude);
-  step.difference = static_cast<int16_t>(difference);
-  step.row = static_cast<uint16_t>(next_index * CodeCount);
-  return step;
-}
+struct alignas(32) EncodeThresholds {
+  int32_t thresholds[7];  // thresholds 1..7
+  int32_t unused;
+};
 
-constexpr std::array<EncodeStep, StepIndexCount * CodeCount> MakeEncodeSteps() {
-  std::array<EncodeStep, StepIndexCount * CodeCount> steps{};
-  for (int index = 0; index < StepIndexCount; ++index) {
-    for (int code = 0; code < CodeCount; ++code) {
-      const CodeEffect effect = EffectOf(index, code);
-      steps[index * CodeCount + EncodePosition(code)] = MakeEncodeStep(effect.difference, effect.next_index);
-    }
+constexpr EncodeThresholds ThresholdsOf(int step_index) {
+  EncodeThresholds thresholds{};
+  for (int magnitude = 1; magnitude < 8; ++magnitude) {
+    thresholds.thresholds[magnitude - 1] = Threshold(step_index, magnitude);
   }
-  return steps;
+  return thresholds;
 }
 
-inline constexpr std::array<EncodeStep, StepIndexCount * CodeCount> EncodeSteps = MakeEncodeSteps();
-
-// Where a block starts: no difference pending, leading to the stream's current step index.
-constexpr std::array<EncodeStep, StepIndexCount> MakeEncodeStarts() {
-  std::array<EncodeStep, StepIndexCount> starts{};
-  for (int index = 0; index < StepIndexCount; ++index) starts[index] = MakeEncodeStep(0, index);
-  return starts;
+template <typename Entry, typename Make>
+constexpr std::array<Entry, StepIndexCount * CodeCount> MakeEncodeTable(Make make) {
+  std::array<Entry, StepIndexCount * CodeCount> table{};
+  for (int index = 0; index < StepIndexCount; ++index) {
+    for (int code = 0; code < CodeCount; ++code) table[index * CodeCount + EncodePosition(code)] = make(EffectOf(index, code));
+  }
+  return table;
 }
 
-inline constexpr std::array<EncodeStep, StepIndexCount> EncodeStarts = MakeEncodeStarts();
+inline constexpr std::array<int32_t, StepIndexCount * CodeCount> EncodeDifferences =
+    MakeEncodeTable<int32_t>([](CodeEffect effect) { return effect.difference; });
+
+// The step index each code leads to, times 16: its row in these tables.
+inline constexpr std::array<uint32_t, StepIndexCount * CodeCount> EncodeNextRows =
+    MakeEncodeTable<uint32_t>([](CodeEffect effect) { return static_cast<uint32_t>(effect.next_index * CodeCount); });
+
+// The thresholds of the step index each code leads to.
+inline constexpr std::array<EncodeThresholds, StepIndexCount * CodeCount> EncodeNextThresholds =
+    MakeEncodeTable<EncodeThresholds>([](CodeEffect effect) { return ThresholdsOf(effect.next_index); });
+
+// The thresholds of each step index, where a block starts.
+inline constexpr std::array<EncodeThresholds, StepIndexCount> StepThresholds = [] {
+  std::array<EncodeThresholds, StepIndexCount> table{};
+  for (int index = 0; index < StepIndexCount; ++index) table[index] = ThresholdsOf(index);
+  return table;
+}();
 
 static_assert(DecodeSteps[0x7].difference == 30 && DecodeSteps[0x7].next_row == 8 * 16);
 static_assert(DecodeSteps[8 * 16 + 0x0].difference == 4 && DecodeSteps[8 * 16 + 0x0].next_row == 7 * 16);
@@ -129,11 +134,11 @@ static_assert(DecodeSteps[0xF].difference == -30 && DecodeSteps[0xF].low_limit =
 static_assert(DecodeSteps[MaxStepIndex * 16 + 0x7].difference == 2910);
 static_assert(RowAfterByte[0x70] == 7 * 256 && RowAfterByte[MaxStepIndex * 256 + 0x77] == MaxStepIndex * 256 &&
               RowAfterByte[0x00] == 0);
-static_assert(EncodeSteps[EncodePosition(0x7)].row == 8 * 16 && EncodeSteps[EncodePosition(0x7)].difference == 30 &&
-              EncodeSteps[EncodePosition(0x7)].thresholds[0] == 8 &&
-              EncodeSteps[EncodePosition(0x7)].thresholds[6] == 34 + 17 + 8);
-static_assert(EncodeSteps[EncodePosition(0xF)].difference == -30 && EncodeSteps[EncodePosition(0x0)].difference == 2);
-static_assert(sizeof(EncodeStep) == 32);  // a row position becomes an address by one shift
+static_assert(EncodeDifferences[EncodePosition(0x7)] == 30 && EncodeNextRows[EncodePosition(0x7)] == 8 * 16);
+static_assert(EncodeDifferences[EncodePosition(0xF)] == -30 && EncodeDifferences[EncodePosition(0x0)] == 2);
+static_assert(EncodeNextThresholds[EncodePosition(0x7)].thresholds[0] == 8 &&
+              EncodeNextThresholds[EncodePosition(0x7)].thresholds[6] == 34 + 17 + 8);
+static_assert(StepThresholds[0].thresholds[0] == 4 && StepThresholds[0].thresholds[3] == 16);
 static_assert([] {
   for (int index = 0; index < StepIndexCount; ++index) {
     for (int magnitude = 2; magnitude < 8; ++magnitude) {

@@ -20,8 +20,9 @@ namespace {
 
 using adpcm_tables::CodeCount;
 using adpcm_tables::DecodeSteps;
-using adpcm_tables::EncodeStep;
-using adpcm_tables::EncodeSteps;
+using adpcm_tables::EncodeDifferences;
+using adpcm_tables::EncodeNextRows;
+using adpcm_tables::EncodeNextThresholds;
 using adpcm_tables::RowAfterByte;
 
 // Samples sit in the host's buffer at any alignment, and in-place encoding writes code bytes over them,
@@ -180,26 +181,36 @@ void EncoderInputs(const unsigned char* sample_bytes, size_t count, int32_t* inp
   }
 }
 
-// The encoder's decision for one target. The chain from one code to the next runs through one table load:
-// the step of the last code gives both its difference and the thresholds for this decision. The target
-// minus the predictor, and the row the decision picks from, are formed while that load is under way.
-inline uint32_t EncodeNext(int32_t target, int32_t& predictor, const EncodeStep*& step) {
-  const int32_t ahead = target - predictor;
-  const EncodeStep* row = KeepApart(EncodeSteps.data() + step->row);
-  const int32_t difference = step->difference;
-  predictor += difference;
-  const int32_t d = ahead - difference;
+// The encoder between two samples. The last code's difference is kept apart from the predictor, so that
+// the next target minus the predictor can be formed while that difference is still being loaded.
+struct EncoderChain {
+  int32_t predictor;          // without the last code's difference
+  int32_t pending;            // the last code's difference
+  const int32_t* thresholds;  // the current step index's thresholds 1..7
+  uint32_t row;               // the current step index times 16
+};
+
+// The encoder's decision for one target. From one code to the next the chain runs through one load (the
+// difference) and the decision; everything else is loaded or formed beside it.
+inline uint32_t EncodeNext(int32_t target, EncoderChain& chain) {
+  const int32_t ahead = KeepApart(target - chain.predictor);
+  const int32_t* differences = KeepApart(EncodeDifferences.data() + chain.row);
+  const uint32_t* next_rows = KeepApart(EncodeNextRows.data() + chain.row);
+  const adpcm_tables::EncodeThresholds* next_thresholds = KeepApart(EncodeNextThresholds.data() + chain.row);
+  chain.predictor += chain.pending;
+  const int32_t d = ahead - chain.pending;
   const int32_t magnitude = d < 0 ? -d : d;
   // 1 when the magnitude stays below threshold k: the sign bit of magnitude - threshold.
-  const auto below = [magnitude, step](int k) {
-    return static_cast<uint32_t>(magnitude - step->thresholds[k]) >> 31;
-  };
+  const int32_t* thresholds = chain.thresholds;
+  const auto below = [magnitude, thresholds](int k) { return static_cast<uint32_t>(magnitude - thresholds[k]) >> 31; };
   // The greedy choice of step, step/2 and step/4 takes every threshold that the magnitude reaches, as the
   // thresholds rise with the code. The count is summed as a tree, not a chain.
   const uint32_t negative = static_cast<uint32_t>(d) >> 31;
-  const uint32_t position = (KeepApart(below(0) + below(1)) + KeepApart(below(2) + below(3))) +
-                            (KeepApart(below(4) + below(5)) + KeepApart(below(6) + (negative << 3)));
-  step = row + position;
+  const uint32_t position = KeepApart(KeepApart(below(0) + below(1)) + KeepApart(below(2) + below(3))) +
+                            KeepApart(KeepApart(below(4) + below(5)) + KeepApart(below(6) + (negative << 3)));
+  chain.pending = differences[position];
+  chain.row = next_rows[position];
+  chain.thresholds = next_thresholds[position].thresholds;
   return position ^ 7;
 }
 
@@ -325,10 +336,8 @@ size_t AdpcmEncodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, con
   TrackerWindow window;
   LoadHistory(history, window);
   int32_t targets[ChunkSamples];
-  // The last code's step: its difference is still to be added to the predictor, and it holds the
-  // thresholds of the current step index.
-  const EncodeStep* step = &adpcm_tables::EncodeStarts[state.step_index];
-  int32_t predictor = state.predictor;
+  EncoderChain chain{state.predictor, 0, adpcm_tables::StepThresholds[state.step_index].thresholds,
+                     static_cast<uint32_t>(state.step_index * CodeCount)};
   size_t done = 0;
   while (done < total_samples) {
     const size_t chunk = total_samples - done < ChunkSamples ? total_samples - done : ChunkSamples;
@@ -346,8 +355,8 @@ size_t AdpcmEncodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, con
         tracked = next;
       }
       for (; j < coded_end; j += 2) {
-        const uint32_t high = EncodeNext(targets[j], predictor, step);
-        const uint32_t low = EncodeNext(targets[j + 1], predictor, step);
+        const uint32_t high = EncodeNext(targets[j], chain);
+        const uint32_t low = EncodeNext(targets[j + 1], chain);
         codes[(done + j) / 2] = static_cast<uint8_t>(high << 4 | low);
       }
     }
@@ -355,7 +364,7 @@ size_t AdpcmEncodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, con
     ShiftWindow(window, chunk);
   }
   StoreHistory(window, total_samples, history);
-  state.predictor = predictor + step->difference;
-  state.step_index = static_cast<int32_t>(step->row / CodeCount);
+  state.predictor = chain.predictor + chain.pending;
+  state.step_index = static_cast<int32_t>(chain.row / CodeCount);
   return byte_count;
 }
