@@ -126,6 +126,7 @@ void DrawBar(BatchProgress& progress) {
 void Convert(const BatchRequest& request, const BatchItem& item, size_t index, BatchProgress& progress) {
   std::string failure = item.error;
   double seconds = 0;
+  std::vector<std::string> notes;
   if (failure.empty()) {
     try {
       std::error_code ignored;
@@ -141,7 +142,9 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
         std::lock_guard lock(progress.mutex);
         progress.fraction_of[index] = fraction;
       };
-      seconds = Transcode(job).audio_seconds;
+      TranscodeOutcome outcome = Transcode(job);
+      seconds = outcome.audio_seconds;
+      notes = std::move(outcome.notes);
     } catch (const std::exception& error) {
       failure = error.what();
     }
@@ -150,6 +153,10 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
   progress.fraction_of[index] = 1;
   ++progress.files_done;
   progress.audio_seconds += seconds;
+  if (!notes.empty()) {
+    ClearBar(progress);
+    for (const std::string& note : notes) std::fprintf(stderr, "kvox: note: %s\n", note.c_str());
+  }
   if (!failure.empty()) {
     ++progress.files_failed;
     ClearBar(progress);

@@ -19,14 +19,14 @@ std::string_view TagOf(OptionsWord word) {
 }
 
 std::string_view AliasOf(OptionsWord word) {
-  for (const CodingName& name : CodingNames) {
+  for (const CodingSpelling& name : CodingNames) {
     if (name.word == word) return name.alias;
   }
   return {};
 }
 
 std::optional<OptionsWord> ParseCodingName(std::string_view text) {
-  for (const CodingName& name : CodingNames) {
+  for (const CodingSpelling& name : CodingNames) {
     if (SameIgnoringCase(text, name.alias) || SameIgnoringCase(text, TagOf(name.word))) return name.word;
   }
   return std::nullopt;
@@ -34,7 +34,7 @@ std::optional<OptionsWord> ParseCodingName(std::string_view text) {
 
 std::string CodingNameList() {
   std::string list;
-  for (const CodingName& name : CodingNames) {
+  for (const CodingSpelling& name : CodingNames) {
     if (!list.empty()) list += ", ";
     list += std::string(TagOf(name.word)) + "|" + std::string(name.alias);
   }

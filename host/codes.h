@@ -9,12 +9,12 @@
 
 #include "plugin/catalogue.h"
 
-struct CodingName {
+struct CodingSpelling {
   OptionsWord word;         // 1..6, the plug-in's format code with no flags
   std::string_view alias;   // kvox's own readable name
 };
 
-inline constexpr std::array<CodingName, 6> CodingNames{{
+inline constexpr std::array<CodingSpelling, 6> CodingNames{{
     {1, "alaw"},
     {2, "alaw48"},
     {3, "ulaw"},

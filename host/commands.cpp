@@ -24,7 +24,17 @@ struct FileFacts {
   std::optional<int32_t> rate_hz;
   std::optional<int64_t> decoded_bytes;
   std::string note;
+  std::optional<RawVoxDetection> detection;  // what a raw file's content says of it
 };
+
+// How the coding of a raw file that reads was chosen, in a few words.
+std::string ChoiceNote(const RawFormatChoice& choice) {
+  if (choice.source != "content") return "coding from " + choice.source;
+  const RawVoxDetection& detection = *choice.detection;
+  if (detection.rate && detection.rate_confidence >= ActOnConfidence) return "coding and rate from content";
+  return "coding from content, 8000 Hz assumed; --format " +
+         std::string(AliasOf(WordFor(*detection.coding, 6000))) + " reads it at 6000 Hz";
+}
 
 FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_format) {
   FileFacts facts;
@@ -40,18 +50,23 @@ FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_fo
     if (facts.tagged) {
       facts.rate_hz = reader.RateHz();
       facts.decoded_bytes = reader.SizeBytes();
-    } else if (RawFormatChoice choice = ChooseRawFormat(path, raw_format, "--format"); choice.word) {
-      reader.SetFormat(*choice.word);
-      facts.read_word = *choice.word;
-      facts.rate_hz = reader.RateHz();
-      facts.note = "coding from " + choice.source;
-      // The plug-in's decoded size stays as computed before the coding was set, so count what reads give.
-      int16_t block[BlockSize / 2];
-      while (reader.Read(block) > 0) {
-      }
-      facts.decoded_bytes = reader.DeliveredBytes();
     } else {
-      facts.note = choice.reason;
+      const RawFormatChoice choice = ChooseRawFormat(path, raw_format, "--format");
+      // info reports the content even when --format names the coding, so the two can be compared.
+      facts.detection = choice.detection ? *choice.detection : DetectRawFile(path);
+      if (choice.word) {
+        reader.SetFormat(*choice.word);
+        facts.read_word = *choice.word;
+        facts.rate_hz = reader.RateHz();
+        facts.note = ChoiceNote(choice);
+        // The plug-in's decoded size stays as computed before the coding was set, so count what reads give.
+        int16_t block[BlockSize / 2];
+        while (reader.Read(block) > 0) {
+        }
+        facts.decoded_bytes = reader.DeliveredBytes();
+      } else {
+        facts.note = "coding not settled; " + choice.advice;
+      }
     }
     facts.display_name = reader.DisplayName();
   } catch (const std::exception& failure) {
@@ -76,15 +91,41 @@ void PrintText(const FileFacts& facts) {
   }
   if (!facts.note.empty()) line += " (" + facts.note + ")";
   std::printf("%s\n", line.c_str());
+  if (facts.detection) std::printf("  detected: %s\n", DetectionSummary(*facts.detection).c_str());
+}
+
+std::string JsonNumber(double number, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.*f", decimals, number);
+  return text;
+}
+
+template <typename T>
+std::string JsonOptional(const std::optional<T>& value) {
+  return value ? std::to_string(*value) : "null";
+}
+
+std::string DetectionJson(const RawVoxDetection& detection) {
+  const std::optional<DetectedCoding> coding = ReportedCoding(detection);
+  std::string json = "{\"coding\": " + (coding ? JsonQuoted(CodingName(*coding)) : std::string("null"));
+  json += ", \"confidence\": " + JsonNumber(ShownConfidence(detection.confidence, 6), 6);
+  json += ", \"reason\": " + JsonQuoted(ReadableReason(detection));
+  json += ", \"rate\": " + JsonOptional(detection.rate);
+  json += ", \"rate_confidence\": " + JsonNumber(detection.rate_confidence, 2);
+  json += ", \"rate_hint\": " + JsonOptional(detection.rate_hint);
+  json += ", \"t\": " + JsonNumber(detection.t, 3);
+  json += ", \"best\": " + (detection.best.empty() ? std::string("null") : JsonQuoted(detection.best));
+  return json + "}";
 }
 
 void PrintJson(const FileFacts& facts, bool last) {
-  std::printf("  {\"file\": %s, ", JsonQuoted(facts.file).c_str());
+  std::string tag = facts.tagged ? JsonQuoted(std::string(TagOf(facts.opened_word))) : "null";
+  std::printf("  {\"path\": %s, \"tagged\": %s, \"format\": %s, \"file\": %s, ", JsonQuoted(facts.file).c_str(),
+              facts.tagged ? "true" : "false", tag.c_str(), JsonQuoted(facts.file).c_str());
   if (!facts.error.empty()) {
     std::printf("\"vox\": false, \"error\": %s}%s\n", JsonQuoted(facts.error).c_str(), last ? "" : ",");
     return;
   }
-  std::string tag = facts.tagged ? JsonQuoted(std::string(TagOf(facts.opened_word))) : "null";
   std::printf("\"vox\": true, \"form\": \"%s\", \"tag\": %s, \"options_word\": %u, \"display_name\": %s, ",
               facts.tagged ? "tagged" : "raw", tag.c_str(), facts.read_word, JsonQuoted(facts.display_name).c_str());
   if (auto seconds = DurationSeconds(facts)) {
@@ -94,6 +135,7 @@ void PrintJson(const FileFacts& facts, bool last) {
     std::printf("\"rate_hz\": null, \"duration_s\": null, \"decoded_bytes\": null");
   }
   if (!facts.note.empty()) std::printf(", \"note\": %s", JsonQuoted(facts.note).c_str());
+  if (facts.detection) std::printf(", \"detected\": %s", DetectionJson(*facts.detection).c_str());
   std::printf("}%s\n", last ? "" : ",");
 }
 
@@ -163,17 +205,20 @@ int RunDecode(const std::string& input, const std::string& output, std::optional
   return RunOne(request);
 }
 
-int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header) {
+int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header,
+              std::optional<OptionsWord> raw_format) {
   TranscodeRequest request;
   request.input = input;
   request.output = output;
+  request.raw_format = raw_format;
+  request.raw_option_name = "--from";
   request.vox_word = code | (no_header ? NoHeaderFlag : 0);
   return RunOne(request);
 }
 
 int RunFormats() {
   std::printf("%-5s %-8s %7s %7s  %s\n", "TAG", "ALIAS", "RATE", "KBIT/S", "DISPLAY NAME");
-  for (const CodingName& name : CodingNames) {
+  for (const CodingSpelling& name : CodingNames) {
     int32_t rate = 0;
     int16_t bits = 0;
     int16_t channels = 0;

@@ -10,7 +10,9 @@
 
 int RunInfo(const std::vector<std::string>& files, std::optional<OptionsWord> raw_format, bool json);
 int RunDecode(const std::string& input, const std::string& output, std::optional<OptionsWord> raw_format);
-int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header);
+// `raw_format`: the coding of a raw VOX input (--from), since --format names the output's.
+int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header,
+              std::optional<OptionsWord> raw_format);
 int RunFormats();
 
 // Text inside double quotes in JSON.

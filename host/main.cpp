@@ -45,25 +45,31 @@ int main(int argc, char** argv) {
   std::vector<std::string> info_files;
   std::string info_format;
   bool info_json = false;
-  CLI::App* info = app.add_subcommand("info", "What the plug-in makes of each file: tagged or raw, format, rate, length");
+  CLI::App* info = app.add_subcommand(
+      "info", "What the plug-in makes of each file: tagged or raw, format, rate, length; for a raw file, also what "
+              "its content says of its coding and rate");
   info->add_option("FILE", info_files, "VOX files")->required();
-  info->add_option("--format", info_format, "Coding to assume for raw (untagged) files")->check(CheckCodingName);
+  info->add_option("--format", info_format, "Coding to read raw (untagged) files with (their content is still examined)")
+      ->check(CheckCodingName);
   info->add_flag("--json", info_json, "Print a JSON array, one object per file");
 
   std::string decode_input, decode_output, decode_format;
   CLI::App* decode = app.add_subcommand("decode", "VOX file to an audio file (type from OUT's extension, WAV by default)");
   decode->add_option("IN", decode_input, "VOX file")->required();
   decode->add_option("OUT", decode_output, "Audio file: .wav, .flac, .ogg, .aiff, ...")->required();
-  decode->add_option("--format", decode_format, "Coding of a raw (untagged) VOX file; a tag always decides")
+  decode->add_option("--format", decode_format,
+                     "Coding of a raw (untagged) VOX file, instead of detecting it; a tag always decides")
       ->check(CheckCodingName);
 
-  std::string encode_input, encode_output, encode_format;
+  std::string encode_input, encode_output, encode_format, encode_from;
   bool encode_no_header = false;
   CLI::App* encode = app.add_subcommand("encode", "Any audio file (or VOX file) to a VOX file");
   encode->add_option("IN", encode_input, "Audio file libsndfile reads, or a VOX file")->required();
   encode->add_option("OUT", encode_output, "VOX file to write")->required();
   encode->add_option("--format", encode_format, "Coding to write")->required()->check(CheckCodingName);
   encode->add_flag("--no-header", encode_no_header, "Write a raw file, without the coding tag");
+  encode->add_option("--from", encode_from, "Coding of a raw (untagged) VOX input, instead of detecting it")
+      ->check(CheckCodingName);
 
   BatchRequest batch;
   std::string convert_to, convert_from;
@@ -73,7 +79,7 @@ int main(int argc, char** argv) {
   convert->add_option("--to", convert_to, "CODE, or wav")->required()->check([](const std::string& text) {
     return text == "wav" || text == "WAV" ? std::string() : CheckCodingName(text);
   });
-  convert->add_option("--from", convert_from, "Coding of raw (untagged) VOX inputs")->check(CheckCodingName);
+  convert->add_option("--from", convert_from, "Coding of raw (untagged) VOX inputs, instead of detecting it")->check(CheckCodingName);
   convert->add_flag("--no-header", convert_no_header, "With --to CODE: write raw files, without the coding tag");
   convert->add_option("-j,--jobs", batch.jobs, "Files converted at the same time")
       ->check(CLI::Range(1, 64))
@@ -91,7 +97,10 @@ int main(int argc, char** argv) {
 
   if (*info) return RunInfo(info_files, CodingOption(info_format), info_json);
   if (*decode) return RunDecode(decode_input, decode_output, CodingOption(decode_format));
-  if (*encode) return RunEncode(encode_input, encode_output, *ParseCodingName(encode_format), encode_no_header);
+  if (*encode) {
+    return RunEncode(encode_input, encode_output, *ParseCodingName(encode_format), encode_no_header,
+                     CodingOption(encode_from));
+  }
   if (*formats) return RunFormats();
   if (*convert) {
     const bool to_wav = convert_to == "wav" || convert_to == "WAV";

@@ -42,6 +42,7 @@ class VoxSource : public PcmSource {
     if (!reader_.Tagged()) {
       RawFormatChoice choice = ChooseRawFormat(request.input, request.raw_format, request.raw_option_name);
       if (!choice.word) throw FileError(request.input, choice.reason);
+      notes.insert(notes.end(), choice.notes.begin(), choice.notes.end());
       reader_.SetFormat(*choice.word);
     } else if (request.raw_format && *request.raw_format != reader_.OpenedWord()) {
       notes.push_back(request.input + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +

@@ -39,17 +39,27 @@ TEST(KvoxConvert, CarriesOnPastBadFilesNamesThemAndFailsAtTheEnd) {
   EXPECT_EQ(Slurp(out + "/a.vox").size(), 4u + 6000 / 2);
   EXPECT_EQ(Slurp(out + "/calls/monday/c.vox").size(), 4u + 3000 / 2);
 
-  // Back to WAV: VOX inputs go through the plug-in; a raw one needs --from.
+  // Back to WAV: VOX inputs go through the plug-in. A raw one is read as its content says, unless --from
+  // names its coding; one whose content settles nothing fails with the --from values to try.
   std::filesystem::copy_file(out + "/a.vox", out + "/calls/a_copy.vox");
-  const std::string raw = in + "/raw.vox";
+  const std::string raw = in + "/raw.vox", unclear = in + "/unclear.vox";
   ASSERT_EQ(RunKvox({"encode", in + "/a.wav", raw, "--format", "alaw", "--no-header"}).status, 0);
+  {
+    std::ofstream text(unclear);
+    for (int line = 0; line < 20; ++line) text << "Minutes of the meeting, not audio, on no account.\n";
+  }
   const std::string wavs = NewFolder();
-  run = RunKvox({"convert", "--to", "wav", "-o", wavs, out + "/calls", raw});
+  run = RunKvox({"convert", "--to", "wav", "-o", wavs, out + "/calls", raw, unclear});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find(raw + ": a raw VOX file"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("--from"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("converted 3 of 4 files"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find(unclear + ": a raw VOX file"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("--from alaw48"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("note: " + raw + ": raw; reading it as A-law"), std::string::npos) << run.err;
+  const std::string detected = Slurp(wavs + "/raw.wav");
   run = RunKvox({"convert", "--to", "WAV", "--from", "alaw", "-o", wavs, out + "/calls", raw});
   EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("reading it as"), std::string::npos) << run.err;
+  EXPECT_EQ(Slurp(wavs + "/raw.wav"), detected);
   EXPECT_EQ(Listing(wavs), (std::vector<std::string>{"a_copy.wav", "monday", "raw.wav"}));
   EXPECT_EQ(ReadSound(wavs + "/raw.wav").samples.size(), 8000u);
   EXPECT_EQ(ReadSound(wavs + "/monday/c.wav").rate_hz, 6000);
