@@ -219,6 +219,17 @@ inline int32_t Clamp(int32_t value, int32_t low, int32_t high) {
   return value > high ? high : value;
 }
 
+// The decoder's predictors for one byte, high nibble first. The step index advances by one load per byte,
+// and the predictor by one clamp per byte.
+inline void DecodeByte(uint32_t byte, int32_t& predictor, uint32_t& byte_row, int32_t* predictors) {
+  const adpcm_tables::DecodeStep& first = DecodeSteps[(byte_row >> 4) + (byte >> 4)];
+  const adpcm_tables::DecodeStep& second = DecodeSteps[first.next_row + (byte & 0x0F)];
+  predictors[0] = Clamp(predictor + first.difference, -2048, 2047);
+  predictor = Clamp(predictor + (first.difference + second.difference), second.low_limit, second.high_limit);
+  predictors[1] = predictor;
+  byte_row = RowAfterByte[byte_row + byte];
+}
+
 // The G.711 decoders' samples, indexed by the code byte: the expansion tables already scaled to 16 bits.
 struct alignas(64) PcmTable {
   int16_t samples[256];
@@ -304,19 +315,18 @@ void AdpcmDecodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const
     int32_t* predictors = window.values + DcTrackerLength;
     unsigned char* chunk_out = out + 4 * done_bytes;
     size_t tracked = 0;  // samples of this chunk already through the tracker
-    for (size_t i = 0; i < chunk_bytes; ++i) {
-      const uint32_t byte = bytes[done_bytes + i];
-      const adpcm_tables::DecodeStep& first = DecodeSteps[(byte_row >> 4) + (byte >> 4)];
-      const adpcm_tables::DecodeStep& second = DecodeSteps[first.next_row + (byte & 0x0F)];
-      predictors[2 * i] = Clamp(predictor + first.difference, -2048, 2047);
-      predictor = Clamp(predictor + (first.difference + second.difference), second.low_limit, second.high_limit);
-      predictors[2 * i + 1] = predictor;
-      byte_row = RowAfterByte[byte_row + byte];
-      if (2 * i + 2 >= tracked + 2 * TrackerSpan) {
+    size_t i = 0;
+    // Four bytes make one tracker span; the span decoded before them goes through the tracker meanwhile.
+    for (; i + TrackerSpan / 2 <= chunk_bytes; i += TrackerSpan / 2) {
+      for (size_t k = i; k < i + TrackerSpan / 2; ++k) {
+        DecodeByte(bytes[done_bytes + k], predictor, byte_row, predictors + 2 * k);
+      }
+      if (i > 0) {
         sum = TrackDecoderOutput(window, tracked, tracked + TrackerSpan, sum, chunk_out);
         tracked += TrackerSpan;
       }
     }
+    for (; i < chunk_bytes; ++i) DecodeByte(bytes[done_bytes + i], predictor, byte_row, predictors + 2 * i);
     const size_t chunk_samples = 2 * chunk_bytes;
     sum = TrackDecoderOutput(window, tracked, chunk_samples, sum, chunk_out);
     done_bytes += chunk_bytes;
