@@ -43,9 +43,8 @@ std::vector<uint8_t> AdpcmCodes(const std::vector<int16_t>& samples) {
 
 void SetSampleTime(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kBlockSamples));
-  state.counters["sample_time"] = benchmark::Counter(static_cast<double>(kBlockSamples),
-                                                     benchmark::Counter::kIsIterationInvariantRate |
-                                                         benchmark::Counter::kInvert);
+  state.counters["sample_time"] = benchmark::Counter(
+      static_cast<double>(kBlockSamples), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_Memcpy(benchmark::State& state) {

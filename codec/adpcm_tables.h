@@ -54,16 +54,15 @@ constexpr std::array<DecodeStep, StepIndexCount * CodeCount> MakeDecodeSteps() {
       const CodeEffect effect = EffectOf(index, code);
       const int32_t low = -2048 + effect.difference;
       const int32_t high = 2047 + effect.difference;
-      steps[index * CodeCount + code] = {static_cast<int16_t>(effect.difference),
-                                         static_cast<int16_t>(low < -2048 ? -2048 : low),
-                                         static_cast<int16_t>(high > 2047 ? 2047 : high),
-                                         static_cast<uint16_t>(effect.next_index * CodeCount)};
+      steps[index * CodeCount + code] = {
+          static_cast<int16_t>(effect.difference), static_cast<int16_t>(low < -2048 ? -2048 : low),
+          static_cast<int16_t>(high > 2047 ? 2047 : high), static_cast<uint16_t>(effect.next_index * CodeCount)};
     }
   }
   return steps;
 }
 
-inline constexpr std::array<DecodeStep, StepIndexCount * CodeCount> DecodeSteps = MakeDecodeSteps();
+inline constexpr std::array<DecodeStep, StepIndexCount* CodeCount> DecodeSteps = MakeDecodeSteps();
 
 // The step index after a whole byte (high nibble, then low nibble), times 256, at [step_index * 256 + byte]:
 // the decoder's step-index chain advances by one addition and one load per byte.
@@ -78,7 +77,7 @@ constexpr std::array<uint16_t, StepIndexCount * 256> MakeRowAfterByte() {
   return next;
 }
 
-inline constexpr std::array<uint16_t, StepIndexCount * 256> RowAfterByte = MakeRowAfterByte();
+inline constexpr std::array<uint16_t, StepIndexCount* 256> RowAfterByte = MakeRowAfterByte();
 
 // Encoder tables, one entry per (step index, code) at [step_index * 16 + EncodePosition(code)]. The
 // position is the encoder's count of thresholds not reached, plus 8 for a negative difference, so a
@@ -104,20 +103,21 @@ template <typename Entry, typename Make>
 constexpr std::array<Entry, StepIndexCount * CodeCount> MakeEncodeTable(Make make) {
   std::array<Entry, StepIndexCount * CodeCount> table{};
   for (int index = 0; index < StepIndexCount; ++index) {
-    for (int code = 0; code < CodeCount; ++code) table[index * CodeCount + EncodePosition(code)] = make(EffectOf(index, code));
+    for (int code = 0; code < CodeCount; ++code)
+      table[index * CodeCount + EncodePosition(code)] = make(EffectOf(index, code));
   }
   return table;
 }
 
-inline constexpr std::array<int32_t, StepIndexCount * CodeCount> EncodeDifferences =
+inline constexpr std::array<int32_t, StepIndexCount* CodeCount> EncodeDifferences =
     MakeEncodeTable<int32_t>([](CodeEffect effect) { return effect.difference; });
 
 // The step index each code leads to, times 16: its row in these tables.
-inline constexpr std::array<uint32_t, StepIndexCount * CodeCount> EncodeNextRows =
+inline constexpr std::array<uint32_t, StepIndexCount* CodeCount> EncodeNextRows =
     MakeEncodeTable<uint32_t>([](CodeEffect effect) { return static_cast<uint32_t>(effect.next_index * CodeCount); });
 
 // The thresholds of the step index each code leads to.
-inline constexpr std::array<EncodeThresholds, StepIndexCount * CodeCount> EncodeNextThresholds =
+inline constexpr std::array<EncodeThresholds, StepIndexCount* CodeCount> EncodeNextThresholds =
     MakeEncodeTable<EncodeThresholds>([](CodeEffect effect) { return ThresholdsOf(effect.next_index); });
 
 // The thresholds of each step index, where a block starts.

@@ -249,7 +249,7 @@ constexpr PcmTable MulawPcmTable = MakePcmTable<MulawToPcm>();
 // With AVX-512BW the whole 256-entry table sits in eight registers, and 32 codes are looked up at once: four
 // two-register permutes pick by the low six bits of each code, and bits 6 and 7 choose among their results.
 __attribute__((target("avx512bw"))) size_t DecodeByTableAvx512(const PcmTable& table, const uint8_t* codes,
-                                                              size_t code_count, unsigned char* out) {
+                                                               size_t code_count, unsigned char* out) {
   __m512i quarter[8];
   for (int k = 0; k < 8; ++k) quarter[k] = _mm512_load_si512(table.samples + 32 * k);
   const __m512i bit6 = _mm512_set1_epi16(0x40);

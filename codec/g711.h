@@ -43,8 +43,7 @@ constexpr std::array<int16_t, 256> MakeExpandTable() {
 
 // Indexed by the stored code byte.
 inline constexpr std::array<int16_t, 256> AlawExpandTable = g711_detail::MakeExpandTable<g711_detail::AlawExpand>();
-inline constexpr std::array<int16_t, 256> MulawExpandTable =
-    g711_detail::MakeExpandTable<g711_detail::MulawExpand>();
+inline constexpr std::array<int16_t, 256> MulawExpandTable = g711_detail::MakeExpandTable<g711_detail::MulawExpand>();
 
 static_assert(AlawExpandTable[0x00] == -688 && AlawExpandTable[0x01] == -656 && AlawExpandTable[0x02] == -752 &&
               AlawExpandTable[0x03] == -720);

@@ -181,7 +181,8 @@ TEST(AdpcmStreams, EncoderAndDecoderStayInStepOnLongStreams) {
       decoder.Decode(code);
       clipped_total += unclipped - decoder.state.predictor;
       ASSERT_EQ(encoder.state.step_index, decoder.state.step_index) << "signal " << kind << ", sample " << i;
-      ASSERT_EQ(encoder.state.predictor - decoder.state.predictor, clipped_total) << "signal " << kind << ", sample " << i;
+      ASSERT_EQ(encoder.state.predictor - decoder.state.predictor, clipped_total)
+          << "signal " << kind << ", sample " << i;
       ASSERT_LE(std::abs(encoder.state.predictor), 4288) << "signal " << kind << ", sample " << i;
       ASSERT_EQ(encoder.sum, RingSum(encoder.history));
     }

@@ -63,10 +63,18 @@ std::vector<int16_t> MixedSignal(std::mt19937_64& rng, size_t count) {
   std::vector<int16_t> samples(count);
   for (size_t i = 0; i < count; ++i) {
     switch ((i / 997) % 4) {
-      case 0: samples[i] = static_cast<int16_t>(rng()); break;
-      case 1: samples[i] = static_cast<int16_t>(static_cast<int>(rng() % 64) - 32); break;
-      case 2: samples[i] = (i / 61) % 2 == 0 ? int16_t{-32768} : int16_t{32767}; break;
-      default: samples[i] = static_cast<int16_t>(20000 + static_cast<int>(rng() % 12768)); break;
+      case 0:
+        samples[i] = static_cast<int16_t>(rng());
+        break;
+      case 1:
+        samples[i] = static_cast<int16_t>(static_cast<int>(rng() % 64) - 32);
+        break;
+      case 2:
+        samples[i] = (i / 61) % 2 == 0 ? int16_t{-32768} : int16_t{32767};
+        break;
+      default:
+        samples[i] = static_cast<int16_t>(20000 + static_cast<int>(rng() % 12768));
+        break;
     }
   }
   return samples;
@@ -110,7 +118,8 @@ TEST(G711Blocks, EncodeEverySampleInPlaceLikeTheSampleOperations) {
     ASSERT_EQ(encode_block(separate.samples(), samples.size(), codes.data()), samples.size());
     ASSERT_EQ(encode_block(in_place.samples(), samples.size(), in_place.codes()), samples.size());
     EXPECT_EQ(in_place.LoadCodes(samples.size()), codes);
-    for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(codes[i], encode_sample(samples[i])) << "sample " << samples[i];
+    for (size_t i = 0; i < samples.size(); ++i)
+      ASSERT_EQ(codes[i], encode_sample(samples[i])) << "sample " << samples[i];
   }
 }
 
@@ -160,8 +169,10 @@ TEST(AdpcmBlocks, DecodeEveryByteFromEveryStepIndex) {
         int16_t samples[2];
         AdpcmDecodeBlock(block.state, block.history, block.sum, &code, 1, samples);
         ASSERT_EQ(samples[0], first) << "step index " << step_index << ", predictor " << predictor << ", byte " << byte;
-        ASSERT_EQ(samples[1], second) << "step index " << step_index << ", predictor " << predictor << ", byte " << byte;
-        ASSERT_TRUE(block == expected) << "step index " << step_index << ", predictor " << predictor << ", byte " << byte;
+        ASSERT_EQ(samples[1], second) << "step index " << step_index << ", predictor " << predictor << ", byte "
+                                      << byte;
+        ASSERT_TRUE(block == expected) << "step index " << step_index << ", predictor " << predictor << ", byte "
+                                       << byte;
       }
     }
   }
@@ -210,9 +221,9 @@ TEST(AdpcmBlocks, EncodeMatchesTheSampleOperationsAcrossEvenBlockSplits) {
   size_t done = 0;
   while (done < samples.size()) {
     const size_t count = std::min<size_t>(2 * (rng() % 5000), samples.size() - done);
-    ASSERT_EQ(AdpcmEncodeBlock(blocks.state, blocks.history, blocks.sum, in.samples() + done, count,
-                               codes.data() + done / 2),
-              count / 2);
+    ASSERT_EQ(
+        AdpcmEncodeBlock(blocks.state, blocks.history, blocks.sum, in.samples() + done, count, codes.data() + done / 2),
+        count / 2);
     done += count;
   }
   EXPECT_EQ(codes, expected_codes);

@@ -118,16 +118,16 @@ TEST(G711Encode, NamedValues) {
     int16_t sample;
     uint8_t code;
   };
-  for (const Case& c : {Case{0, 0xD5}, Case{15, 0xD5}, Case{16, 0xD4}, Case{-1, 0x55}, Case{-15, 0x55},
-                        Case{-16, 0x54}, Case{2047, 0xEA}, Case{2048, 0x95}, Case{32767, 0xAA}, Case{-32767, 0x2A},
-                        Case{-32768, 0x2A}, Case{1000, 0xFA}}) {
+  for (const Case& c : {Case{0, 0xD5}, Case{15, 0xD5}, Case{16, 0xD4}, Case{-1, 0x55}, Case{-15, 0x55}, Case{-16, 0x54},
+                        Case{2047, 0xEA}, Case{2048, 0x95}, Case{32767, 0xAA}, Case{-32767, 0x2A}, Case{-32768, 0x2A},
+                        Case{1000, 0xFA}}) {
     EXPECT_EQ(PcmToAlaw(c.sample), c.code) << "A-law of " << c.sample;
   }
   EXPECT_EQ(AlawToPcm(PcmToAlaw(1000)), 1008);
   for (int s = 0; s <= 7; ++s) EXPECT_EQ(PcmToMulaw(static_cast<int16_t>(s)), 0xFF) << "mu-law of " << s;
-  for (const Case& c : {Case{8, 0xFE}, Case{-1, 0xFF}, Case{-3, 0xFF}, Case{-4, 0x7F}, Case{-8, 0x7E},
-                        Case{127, 0xF0}, Case{128, 0xEF}, Case{31615, 0x81}, Case{31616, 0x80}, Case{32767, 0x80},
-                        Case{-32768, 0x00}, Case{1000, 0xCE}, Case{-1000, 0x4E}}) {
+  for (const Case& c : {Case{8, 0xFE}, Case{-1, 0xFF}, Case{-3, 0xFF}, Case{-4, 0x7F}, Case{-8, 0x7E}, Case{127, 0xF0},
+                        Case{128, 0xEF}, Case{31615, 0x81}, Case{31616, 0x80}, Case{32767, 0x80}, Case{-32768, 0x00},
+                        Case{1000, 0xCE}, Case{-1000, 0x4E}}) {
     EXPECT_EQ(PcmToMulaw(c.sample), c.code) << "mu-law of " << c.sample;
   }
   EXPECT_EQ(MulawToPcm(PcmToMulaw(1000)), 988);
