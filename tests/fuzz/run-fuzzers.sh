@@ -32,15 +32,19 @@ for target in "$@"; do
     echo "$target: finding saved in $build/artifacts" >&2
     exit 1
   }
-  grep -E '^#[0-9]+ +DONE|stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' \
+  grep -E '^#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' \
     "$build/fuzz-$target.log" || true
 
-  # Minimise on edge coverage alone, so the committed corpus stays at tens of files.
+  # Minimise on edge coverage alone, so the committed corpus stays at tens of files. The hand-made seeds
+  # (seed_*) and the inputs of past findings (regression_*) are always kept.
   minimised=$build/fuzz-work/$target.minimised
   rm -rf "$minimised" && mkdir -p "$minimised"
+  for kept in "$corpus"/seed_* "$corpus"/regression_*; do
+    if [ -f "$kept" ]; then cp "$kept" "$minimised"/; fi
+  done
   "$fuzzer" -merge=1 -use_counters=0 -max_len="$max_len" "$minimised" "$corpus" "$work" \
     2>"$build/fuzz-$target-merge.log"
   rm -f "$corpus"/*
   cp "$minimised"/* "$corpus"/
-  echo "$target: committed corpus now $(ls "$corpus" | wc -l) files, $(du -sk "$corpus" | cut -f1) KB"
+  echo "$target: committed corpus now $(ls "$corpus" | wc -l) files, $(cat "$corpus"/* | wc -c) bytes"
 done
