@@ -186,8 +186,8 @@ void CheckLook(const DialogModel& model, const std::vector<compat::ControlState>
   for (const compat::ControlState& control : look) {
     const std::string what = where + ", control " + std::to_string(control.id);
     const UINT expected_check = IsCheckable(control.id) ? model.checks.at(control.id) : BST_UNCHECKED;
-    FUZZ_CHECK(control.check == expected_check, what + " has check " + std::to_string(control.check) + ", not " +
-                                                    std::to_string(expected_check));
+    FUZZ_CHECK(control.check == expected_check,
+               what + " has check " + std::to_string(control.check) + ", not " + std::to_string(expected_check));
     const bool expected_enabled = control.id != HeaderBox || model.header_enabled;
     FUZZ_CHECK(control.enabled == expected_enabled, what + (control.enabled ? " is enabled" : " is disabled"));
   }
@@ -212,8 +212,8 @@ DialogStep ReadStep(InputBytes& input) {
     case 6: {
       UINT message = SomeMessage(input);
       // Commands carry an id in the low half and a notification in the high half; WM_INITDIALOG a word.
-      WPARAM wparam = message == WM_COMMAND ? MAKEWPARAM(static_cast<WORD>(SomeControl(input)), input.Word16())
-                                            : input.Word32();
+      WPARAM wparam =
+          message == WM_COMMAND ? MAKEWPARAM(static_cast<WORD>(SomeControl(input)), input.Word16()) : input.Word32();
       LPARAM lparam = message == WM_INITDIALOG ? static_cast<LPARAM>(SomeWord(input)) : input.Int32();
       return compat::SendToDialog(message, wparam, lparam);
     }
@@ -283,9 +283,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(((result & ~0x10) >= 1 && (result & ~0x10) <= 6), "OK gave a word outside 1..6 and 0x11..0x16");
   }
   FUZZ_CHECK(looks == run.looks.size(), "looks taken after the dialog ended");
-  FUZZ_CHECK(run.delivered.size() == expected_results.size(),
-             std::to_string(run.delivered.size()) + " messages reached the procedure, not " +
-                 std::to_string(expected_results.size()));
+  FUZZ_CHECK(run.delivered.size() == expected_results.size(), std::to_string(run.delivered.size()) +
+                                                                  " messages reached the procedure, not " +
+                                                                  std::to_string(expected_results.size()));
   for (size_t k = 0; k < expected_results.size(); ++k) {
     FUZZ_CHECK(run.delivered[k].procedure_result == expected_results[k],
                "message " + std::to_string(run.delivered[k].message) + " answered " +

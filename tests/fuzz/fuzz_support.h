@@ -54,13 +54,13 @@ void CheckNothingLeftOpen(const char* where);
 // The length requests worth trying on both transfer directions: the edges of the block and of the codings'
 // byte factors, and values outside the contract.
 inline constexpr int32_t InterestingLengths[] = {
-    0,    1,    2,    3,    4,    5,    6,    7,     8,     9,     15,    16,         17,        255,
-    256,  1023, 1024, 4095, 4096, 4097, 8191, 8192,  8193,  16380, 16382, 16383,      16384,     16385,
-    16386, 20000, 32768, 65536, -1,  -2,   -3,  -4,  -16384, -65536, 0x7FFFFFFF, INT32_MIN, 0x40000000};
+    0,     1,     2,     3,     4,    5,    6,    7,    8,      9,      15,         16,        17,        255,
+    256,   1023,  1024,  4095,  4096, 4097, 8191, 8192, 8193,   16380,  16382,      16383,     16384,     16385,
+    16386, 20000, 32768, 65536, -1,   -2,   -3,   -4,   -16384, -65536, 0x7FFFFFFF, INT32_MIN, 0x40000000};
 
 }  // namespace fuzzing
 
-#define FUZZ_CHECK(condition, message)                                         \
-  do {                                                                         \
+#define FUZZ_CHECK(condition, message)                                                                 \
+  do {                                                                                                 \
     if (!(condition)) ::fuzzing::Fail(__FILE__, __LINE__, std::string(#condition) + ": " + (message)); \
   } while (false)

@@ -90,8 +90,8 @@ void CheckRead(InputModel& model, FilterHandle input, int32_t request, bool fail
 
   const size_t position_before = model.position;
   auto what = [&] {
-    return "read of " + std::to_string(request) + " at file byte " + std::to_string(position_before) +
-           " under word " + std::to_string(model.options);
+    return "read of " + std::to_string(request) + " at file byte " + std::to_string(position_before) + " under word " +
+           std::to_string(model.options);
   };
   int32_t expected = 0;
   std::vector<int16_t> expected_samples;
@@ -124,12 +124,14 @@ void CheckRead(InputModel& model, FilterHandle input, int32_t request, bool fail
 
   for (size_t i = 0; i < expected_samples.size(); ++i) {
     const int16_t sample = SampleAt(buffer, i);
-    FUZZ_CHECK(sample == expected_samples[i], what() + ": sample " + std::to_string(i) + " is " + std::to_string(sample) +
-                                                  ", the codec gives " + std::to_string(expected_samples[i]));
+    FUZZ_CHECK(sample == expected_samples[i], what() + ": sample " + std::to_string(i) + " is " +
+                                                  std::to_string(sample) + ", the codec gives " +
+                                                  std::to_string(expected_samples[i]));
     CheckSampleRange(coding, sample);
   }
   const size_t produced_bytes = expected_samples.size() * 2;
-  if (std::memcmp(buffer.data() + produced_bytes, GuardPattern() + produced_bytes, buffer.size() - produced_bytes) != 0) {
+  if (std::memcmp(buffer.data() + produced_bytes, GuardPattern() + produced_bytes, buffer.size() - produced_bytes) !=
+      0) {
     size_t changed = produced_bytes;
     while (buffer[changed] == GuardPattern()[changed]) ++changed;
     Fail(__FILE__, __LINE__, what() + ": byte " + std::to_string(changed) + " of the caller's buffer changed");
@@ -256,8 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   model.position = data_offset;
   model.has_read_buffer = fault != OpenFault::ReadBufferAllocation;
   model.size_bytes =
-      fault == OpenFault::SizeSeek ? 0
-                                   : static_cast<int32_t>((model.file.size() - data_offset) * FactorOfWord(code));
+      fault == OpenFault::SizeSeek ? 0 : static_cast<int32_t>((model.file.size() - data_offset) * FactorOfWord(code));
   FUZZ_CHECK(rate == RateOfWord(code) && bits == 16 && channels == 1 && block_size == BlockSize,
              "out-arguments of the open");
 

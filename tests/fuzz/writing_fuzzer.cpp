@@ -36,7 +36,7 @@ constexpr int32_t LongestBlockBytes = BlockSize + 4096;
 enum class OpenFault { None, Create, StateAllocation, TagWrite, ShortTagWrite };
 
 struct OutputModel {
-  uint32_t options = 0;     // 0 already replaced by 1
+  uint32_t options = 0;       // 0 already replaced by 1
   std::vector<uint8_t> file;  // what must be on disk
   AdpcmState encoder{};
   DcTracker tracker{};
@@ -87,8 +87,8 @@ std::vector<uint8_t> BlockContents(InputBytes& input, size_t byte_count) {
     const int32_t phase = static_cast<int32_t>(i / 2) % (2 * half_period);
     const int32_t triangle = phase < half_period ? phase : 2 * half_period - phase;
     noise = noise * 1664525u + 1013904223u;
-    int32_t value = amplitude * (2 * triangle - half_period) / half_period +
-                    static_cast<int32_t>(noise >> 16) % noise_amplitude;
+    int32_t value =
+        amplitude * (2 * triangle - half_period) / half_period + static_cast<int32_t>(noise >> 16) % noise_amplitude;
     value = std::clamp(value, -32768, 32767);
     std::memcpy(&bytes[i], &value, 2);  // little-endian: the low 16 bits
   }
@@ -156,7 +156,8 @@ void CheckWrite(OutputModel& model, FilterHandle output, InputBytes& input, int3
   // Coding is in place: the buffer starts with the coded bytes; the rest of the block may hold anything,
   // but nothing past it may change.
   FUZZ_CHECK(std::equal(codes.begin(), codes.end(), buffer.begin()), what() + ": the buffer does not hold the codes");
-  if (codes.empty()) FUZZ_CHECK(std::equal(original.begin(), original.end(), buffer.begin()), what() + " changed the block");
+  if (codes.empty())
+    FUZZ_CHECK(std::equal(original.begin(), original.end(), buffer.begin()), what() + " changed the block");
   for (size_t i = block_bytes; i < buffer.size(); ++i) {
     FUZZ_CHECK(buffer[i] == GuardByte(i), what() + ": byte " + std::to_string(i) + " past the block changed");
   }
@@ -173,9 +174,9 @@ void CheckReadBack(const std::string& path, const OutputModel& model, int32_t re
   const uint32_t tagged_code = CodeOfTag(model.file);
   const size_t data_offset = tagged_code != 0 ? 4 : 0;
   FUZZ_CHECK(FilterOptions(input) == tagged_code, "the written file opens under another code");
-  FUZZ_CHECK(FilterGetFileSize(input) ==
-                 static_cast<int32_t>((model.file.size() - data_offset) * FactorOfWord(tagged_code)),
-             "decoded size of the written file");
+  FUZZ_CHECK(
+      FilterGetFileSize(input) == static_cast<int32_t>((model.file.size() - data_offset) * FactorOfWord(tagged_code)),
+      "decoded size of the written file");
   // A raw file gets its format from the host, as the word it was written under.
   const uint32_t reading_word = tagged_code != 0 ? tagged_code : model.options;
   if (tagged_code == 0) FilterSetOptions(input, reading_word, 0, 0, 0);
@@ -227,8 +228,8 @@ void CheckReadBack(const std::string& path, const OutputModel& model, int32_t re
   }
   CloseFilterInput(input);
   FUZZ_CHECK(decoded == expected, "the file read back does not decode to what the codec functions give (" +
-                                      std::to_string(decoded.size()) + " samples, " +
-                                      std::to_string(expected.size()) + " expected)");
+                                      std::to_string(decoded.size()) + " samples, " + std::to_string(expected.size()) +
+                                      " expected)");
 }
 
 }  // namespace
@@ -236,7 +237,8 @@ void CheckReadBack(const std::string& path, const OutputModel& model, int32_t re
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The read-back's choices come from the end, so that the blocks' bytes stay where the fuzzer put them.
   constexpr int32_t ReadBackRequests[] = {BlockSize, 4, 6, 1000, 16383, 16385, 8192};
-  const int32_t read_back_request = size >= 2 ? ReadBackRequests[data[size - 2] % std::size(ReadBackRequests)] : BlockSize;
+  const int32_t read_back_request =
+      size >= 2 ? ReadBackRequests[data[size - 2] % std::size(ReadBackRequests)] : BlockSize;
   const int failing_read = size >= 1 ? data[size - 1] % 16 : 15;
   InputBytes input(data, size >= 2 ? size - 2 : 0);
 

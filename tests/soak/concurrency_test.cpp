@@ -19,8 +19,8 @@ struct Job {
   bool reads;
   OptionsWord word;
   int32_t rate;
-  int32_t transfer_bytes;  // the request of each read, or the size of each written block
-  std::string source;      // the file a reading job reads
+  int32_t transfer_bytes;    // the request of each read, or the size of each written block
+  std::string source;        // the file a reading job reads
   std::vector<uint8_t> pcm;  // the samples a writing job saves
 };
 
@@ -47,7 +47,8 @@ void Open(JobRun& run) {
   int16_t bits = 0, channels = 0;
   if (run.job->reads) {
     run.handle = e.OpenFilterInput(run.job->source.c_str(), &rate, &bits, &channels, 0, &block_size);
-    if (run.handle != nullptr && e.FilterOptions(run.handle) == 0) e.FilterSetOptions(run.handle, run.job->word, 0, 0, 0);
+    if (run.handle != nullptr && e.FilterOptions(run.handle) == 0)
+      e.FilterSetOptions(run.handle, run.job->word, 0, 0, 0);
   } else {
     run.handle = e.OpenFilterOutput(run.path.c_str(), run.job->rate, 16, 1, 0, &block_size, run.job->word);
   }
@@ -96,7 +97,7 @@ std::vector<Job> MakeJobs() {
     OptionsWord word;
     int32_t rate;
   };
-  constexpr Format Formats[] = {{1, 8000}, {2, 6000}, {3, 8000}, {4, 6000}, {5, 8000}, {6, 6000},
+  constexpr Format Formats[] = {{1, 8000},    {2, 6000},    {3, 8000},    {4, 6000},    {5, 8000},    {6, 6000},
                                 {0x15, 8000}, {0x16, 6000}, {0x11, 8000}, {0x14, 6000}, {0x25, 8000}, {5, 8000}};
   constexpr int32_t Transfers[] = {BlockSize, 4096, 1000, 16383, 6, 8192};
   std::vector<Job> jobs;
@@ -164,9 +165,9 @@ TEST(Concurrency, ManyHandlesOnSeveralThreadsGiveTheBytesOfOneAtATime) {
     for (std::thread& thread : threads) thread.join();
 
     for (size_t k = 0; k < runs.size(); ++k) {
-      EXPECT_EQ(Outcome(runs[k]), alone[k]) << "attempt " << attempt << ", job " << k << " ("
-                                            << (jobs[k].reads ? "reading" : "writing") << " word "
-                                            << jobs[k].word << ")";
+      EXPECT_EQ(Outcome(runs[k]), alone[k])
+          << "attempt " << attempt << ", job " << k << " (" << (jobs[k].reads ? "reading" : "writing") << " word "
+          << jobs[k].word << ")";
       if (!jobs[k].reads) RemoveFile(runs[k].path);
     }
   }

@@ -41,8 +41,8 @@ HeldResources CountHeldResources() {
 
 std::string Describe(const HeldResources& held) {
   return std::to_string(held.process_handles) + " process handles (" + std::to_string(held.probed_handles) +
-         " found open by value), " + std::to_string(held.layer_files) +
-         " files and " + std::to_string(held.layer_blocks) + " memory blocks of the compatibility layer";
+         " found open by value), " + std::to_string(held.layer_files) + " files and " +
+         std::to_string(held.layer_blocks) + " memory blocks of the compatibility layer";
 }
 
 bool RemoveFile(const std::string& path) {

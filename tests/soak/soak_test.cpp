@@ -17,7 +17,7 @@ struct SavedFormat {
   OptionsWord word;
   int32_t rate;
 };
-constexpr SavedFormat Formats[] = {{1, 8000}, {2, 6000}, {3, 8000}, {4, 6000}, {5, 8000},
+constexpr SavedFormat Formats[] = {{1, 8000}, {2, 6000},    {3, 8000},    {4, 6000}, {5, 8000},
                                    {6, 6000}, {0x15, 8000}, {0x12, 6000}, {7, 44100}};
 constexpr size_t FormatCount = std::size(Formats);
 constexpr size_t BlockBytes[] = {BlockSize, 4096, 1000};
@@ -81,6 +81,6 @@ TEST(Soak, ThousandsOfFilesLeaveNothingOpenOrAllocated) {
       ASSERT_EQ(CountHeldResources(), before) << where << ": " << Describe(CountHeldResources());
     }
   }
-  EXPECT_EQ(CountHeldResources(), before) << "now " << Describe(CountHeldResources()) << ", before "
-                                          << Describe(before);
+  EXPECT_EQ(CountHeldResources(), before)
+      << "now " << Describe(CountHeldResources()) << ", before " << Describe(before);
 }
