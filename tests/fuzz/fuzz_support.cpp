@@ -1,12 +1,15 @@
 #include "tests/fuzz/fuzz_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 #include "platform/faults.h"
 
@@ -33,10 +36,25 @@ std::vector<uint8_t> InputBytes::Bytes(size_t count) {
 
 namespace {
 
+constexpr std::string_view ScratchPrefix = "kvox-fuzz-";
+
+// libFuzzer ends some of its processes without running exit handlers; their folders are removed by the
+// next process that finds their owner gone.
+void RemoveFoldersOfEndedProcesses(const std::filesystem::path& base) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(ScratchPrefix, 0) != 0) continue;
+    const pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + ScratchPrefix.size()));
+    if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) std::filesystem::remove_all(entry.path(), error);
+  }
+}
+
 std::string MakeScratchFolder() {
   std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
                                                                          : std::filesystem::temp_directory_path();
-  std::filesystem::path folder = base / ("kvox-fuzz-" + std::to_string(getpid()));
+  RemoveFoldersOfEndedProcesses(base);
+  std::filesystem::path folder = base / (std::string(ScratchPrefix) + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   return folder.string();
 }
