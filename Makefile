@@ -29,12 +29,16 @@ test-native: native
 test-native-asan: native-asan
 	ctest --preset native-asan -j$(JOBS)
 
-# One wineserver for the whole suite; it is stopped however the run ends.
+# One wineserver for the whole suite; it is stopped however the run ends. Wine's own services are started
+# first with their output detached: started by a test program they would inherit its output pipe and keep
+# CTest waiting for them.
 test-win32: win32
 	scripts/wine-prefix.sh $(WINEPREFIX_DIR)
-	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p </dev/null >/dev/null 2>&1; \
-	WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset win32 -j$(JOBS); status=$$?; \
-	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; exit $$status
+	export WINEPREFIX=$(WINEPREFIX_DIR); \
+	wineserver -p </dev/null >/dev/null 2>&1; \
+	scripts/wine-run cmd /c exit </dev/null >/dev/null 2>&1; \
+	ctest --preset win32 -j$(JOBS); status=$$?; \
+	wineserver -k >/dev/null 2>&1; exit $$status
 
 bench: deps native
 	@for b in build/native/bench/*_bench; do [ -x "$$b" ] && "$$b"; done

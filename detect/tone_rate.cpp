@@ -19,7 +19,7 @@ constexpr size_t LowestPeak_bin = 144;                    // 0.07 cycles per sam
 constexpr size_t HighestPeak_bin = 614;                   // 0.30 cycles per sample, rounded down
 constexpr ptrdiff_t PeakSeparation_bins = 32;
 constexpr ptrdiff_t PeakHalfWidth_bins = 16;
-static_assert(LowestPeak_bin == size_t(std::ceil(0.07 * Fft_points)));
+static_assert(LowestPeak_bin - 1 < 0.07 * Fft_points && 0.07 * Fft_points <= LowestPeak_bin);
 static_assert(HighestPeak_bin == size_t(0.30 * Fft_points));
 
 constexpr std::array<double, 4> DtmfRows_hz = {697, 770, 852, 941};
