@@ -33,24 +33,7 @@ constexpr std::array<const char*, HypothesisCount> HypothesisNames = {
     "alaw",       "mulaw",       "adpcm",  "adpcm_lowfirst", "alaw_bitrev", "mulaw_bitrev",
     "alaw_noinv", "mulaw_noinv", "pcm_u8", "pcm_s8",         "pcm_s16le",   "pcm_s16be"};
 
-struct Span {
-  size_t offset;
-  size_t length;
-};
-
-// Short files are read whole. Longer ones are sampled as evenly spread chunks, each decoded from a fresh
-// state; chunk starts are kept even so that 16-bit readings stay on their byte pairs.
-std::vector<Span> AnalysedChunks(size_t byte_count) {
-  if (byte_count <= AnalysisCap_bytes) return {{0, byte_count}};
-  std::vector<Span> chunks;
-  const size_t spread = byte_count - Chunk_bytes;
-  const size_t gaps = ChunkCount - 1;
-  for (size_t i = 0; i < ChunkCount; ++i) {
-    const size_t offset = spread / gaps * i + spread % gaps * i / gaps;  // spread * i / gaps without overflow
-    chunks.push_back({offset & ~size_t{1}, Chunk_bytes});
-  }
-  return chunks;
-}
+using Span = ByteSpan;
 
 // One hypothesis over the analysed bytes.
 struct Reading {
@@ -231,7 +214,7 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
     result.reason = "too short";
     return result;
   }
-  const std::vector<Span> chunks = AnalysedChunks(byte_count);
+  const std::vector<Span> chunks = AnalysedSpans(byte_count);
   std::array<Reading, HypothesisCount> readings;
   for (size_t i = 0; i < HypothesisCount; ++i) {
     readings[i] = ReadAs(Hypothesis(i), bytes, chunks);
@@ -317,4 +300,18 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
   result.confidence = 1 / (1 + std::exp(-0.6 * (std::min(t, MaximumT) - 2.34)));
   DetectRate(wr, wh, chunks, result);
   return result;
+}
+
+// Short files are read whole. Longer ones are sampled as evenly spread chunks, each decoded from a fresh
+// state; chunk starts are kept even so that 16-bit readings stay on their byte pairs.
+std::vector<ByteSpan> AnalysedSpans(size_t byte_count) {
+  if (byte_count <= AnalysisCap_bytes) return {{0, byte_count}};
+  std::vector<ByteSpan> chunks;
+  const size_t spread = byte_count - Chunk_bytes;
+  const size_t gaps = ChunkCount - 1;
+  for (size_t i = 0; i < ChunkCount; ++i) {
+    const size_t offset = spread / gaps * i + spread % gaps * i / gaps;  // spread * i / gaps without overflow
+    chunks.push_back({offset & ~size_t{1}, Chunk_bytes});
+  }
+  return chunks;
 }

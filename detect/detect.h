@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 enum class DetectedCoding { Alaw, Mulaw, Adpcm };
 
@@ -32,6 +33,16 @@ struct RawVoxDetection {
 };
 
 RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count);
+
+struct ByteSpan {
+  size_t offset;
+  size_t length;
+};
+
+// The parts of a file of `byte_count` bytes that DetectRawVox looks at, and nothing else: the whole file up
+// to 80,000 bytes; of a longer one 8 chunks of 10,000 bytes, the first at the start, the last at the end and
+// the rest evenly between, each starting on an even byte. A caller may read only these into its buffer.
+std::vector<ByteSpan> AnalysedSpans(size_t byte_count);
 
 // "alaw", "mulaw", "adpcm", "adpcm_lowfirst", "alaw_bitrev", "mulaw_bitrev", "alaw_noinv", "mulaw_noinv",
 // "pcm_u8", "pcm_s8", "pcm_s16le", "pcm_s16be"; "" past the end.

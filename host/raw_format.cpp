@@ -67,31 +67,6 @@ inline constexpr std::array<LookalikeName, 9> LookalikeNames{{
 }};
 static_assert(LookalikeNames.size() == HypothesisCount - 3, "one name per layout that is not this format");
 
-// The detector reads a file of up to 80,000 bytes whole. Of a longer one it reads 8 chunks of 10,000 bytes,
-// the first at the start, the last at the end and the rest evenly between, each starting on an even byte;
-// it looks at nothing else. The layout is the detector's (detect/detect.cpp); a test compares kvox's answer
-// on a long file with the detector's over the whole file.
-constexpr size_t WholeFileLimit_bytes = 80000;
-constexpr size_t ChunkCount = 8;
-constexpr size_t Chunk_bytes = 10000;
-static_assert(ChunkCount * Chunk_bytes == WholeFileLimit_bytes);
-
-struct ByteSpan {
-  size_t offset;
-  size_t length;
-};
-
-std::array<ByteSpan, ChunkCount> ChunksOfALongFile(size_t byte_count) {
-  std::array<ByteSpan, ChunkCount> chunks{};
-  const size_t spread = byte_count - Chunk_bytes;
-  const size_t gaps = ChunkCount - 1;
-  for (size_t i = 0; i < ChunkCount; ++i) {
-    const size_t offset = spread / gaps * i + spread % gaps * i / gaps;  // spread * i / gaps without overflow
-    chunks[i] = {offset & ~size_t{1}, Chunk_bytes};
-  }
-  return chunks;
-}
-
 class Descriptor {
  public:
   explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
@@ -248,13 +223,15 @@ RawVoxDetection DetectRawFile(const std::string& path) {
   struct stat info {};
   if (fstat(file.Get(), &info) != 0) throw FileError(path, SystemReason(errno));
   const size_t byte_count = static_cast<size_t>(std::max<off_t>(info.st_size, 0));
-  if (byte_count <= WholeFileLimit_bytes) {
+  const std::vector<ByteSpan> spans = AnalysedSpans(byte_count);
+  if (spans.size() == 1) {
     std::vector<uint8_t> bytes(byte_count);
     const size_t read = ReadAt(file, path, bytes.data(), 0, byte_count);
     return DetectRawVox(bytes.data(), read);
   }
+  // Only the spans the detector looks at are read into a buffer the size of the whole file.
   SparseBytes bytes(path, byte_count);
-  for (const ByteSpan& chunk : ChunksOfALongFile(byte_count)) {
+  for (const ByteSpan& chunk : spans) {
     ReadAt(file, path, bytes.Data() + chunk.offset, chunk.offset, chunk.length);
   }
   return DetectRawVox(bytes.Data(), byte_count);

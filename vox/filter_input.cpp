@@ -106,12 +106,12 @@ int32_t FILTER_CALL ReadFilterInput(FilterHandle handle, uint8_t* pcm, int32_t r
   const int32_t factor = PcmBytesPerFileByte(input->options);
   const UINT wanted_file_bytes = static_cast<UINT>(requested_bytes / factor);
 
+  // A request shorter than one file byte's worth takes nothing and asks the platform for nothing.
+  if (wanted_file_bytes == 0) return 0;
   int64_t got_file_bytes = -1;
   if (input->read_buffer_address != nullptr) {
     UINT got = _lread(input->header.file, input->read_buffer_address, wanted_file_bytes);
     if (got != static_cast<UINT>(HFILE_ERROR)) got_file_bytes = std::min(got, wanted_file_bytes);
-  } else if (wanted_file_bytes == 0) {
-    got_file_bytes = 0;
   }
   // A failed read returns minus the factor, never 0, so a failing disk does not look like the end.
   if (got_file_bytes < 0) return -factor;
