@@ -19,7 +19,7 @@ using compat::DialogStep;
 using compat::StepKind;
 
 struct Control {
-  compat::ControlSpec spec;
+  compat::ControlSpec layout;
   HWND window;
   UINT check = BST_UNCHECKED;
   bool enabled = true;
@@ -93,13 +93,13 @@ Control* ControlOfWindow(HWND window) {
 Control* ControlOfId(HWND dialog_window, int control_id) {
   if (!IsDialogWindow(dialog_window)) return nullptr;
   for (Control& control : TheModel().running->controls) {
-    if (control.spec.id == control_id) return &control;
+    if (control.layout.id == control_id) return &control;
   }
   return nullptr;
 }
 
 bool IsCheckable(const Control& control) {
-  return control.spec.kind == ControlKind::RadioButton || control.spec.kind == ControlKind::CheckBox;
+  return control.layout.kind == ControlKind::RadioButton || control.layout.kind == ControlKind::CheckBox;
 }
 
 // Hands one message to the procedure and records it. Called without the guard.
@@ -110,7 +110,7 @@ void Deliver(Dialog& dialog, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void NotifyClick(Dialog& dialog, const Control& control) {
-  Deliver(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(control.spec.id), BN_CLICKED),
+  Deliver(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(control.layout.id), BN_CLICKED),
           reinterpret_cast<LPARAM>(control.window));
 }
 
@@ -121,13 +121,13 @@ void TakeStep(Dialog& dialog, const DialogStep& step) {
     case StepKind::Click: {
       Control* control = ControlOfId(dialog.window, step.control_id);
       // Disabled controls take no clicks, and frames send no notifications.
-      if (control == nullptr || !control->enabled || control->spec.kind == ControlKind::Frame) return;
-      if (control->spec.kind == ControlKind::RadioButton) {
+      if (control == nullptr || !control->enabled || control->layout.kind == ControlKind::Frame) return;
+      if (control->layout.kind == ControlKind::RadioButton) {
         for (Control& other : dialog.controls) {
-          if (other.spec.kind == ControlKind::RadioButton) other.check = BST_UNCHECKED;
+          if (other.layout.kind == ControlKind::RadioButton) other.check = BST_UNCHECKED;
         }
         control->check = BST_CHECKED;
-      } else if (control->spec.kind == ControlKind::CheckBox) {
+      } else if (control->layout.kind == ControlKind::CheckBox) {
         control->check = control->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
       }
       Control clicked = *control;
@@ -138,7 +138,7 @@ void TakeStep(Dialog& dialog, const DialogStep& step) {
     case StepKind::PressEnter: {
       const Control* default_button = nullptr;
       for (const Control& control : dialog.controls) {
-        if (control.spec.kind == ControlKind::DefaultPushButton) {
+        if (control.layout.kind == ControlKind::DefaultPushButton) {
           default_button = &control;
           break;
         }
@@ -173,7 +173,7 @@ void TakeStep(Dialog& dialog, const DialogStep& step) {
     case StepKind::Look: {
       std::vector<compat::ControlState> look;
       for (const Control& control : dialog.controls) {
-        look.push_back({control.spec.id, control.spec.kind, control.check, control.enabled});
+        look.push_back({control.layout.id, control.layout.kind, control.check, control.enabled});
       }
       TheModel().last_run.looks.push_back(std::move(look));
       return;
@@ -229,9 +229,9 @@ DialogRun LastDialogRun() {
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   std::lock_guard lock(TheModel().mutex);
-  const compat::ModuleSpec* spec = ModuleOf(module);
-  if (spec == nullptr || name == nullptr) return nullptr;
-  for (const compat::ExportSpec& entry : spec->exports) {
+  const compat::ModuleSpec* described = ModuleOf(module);
+  if (described == nullptr || name == nullptr) return nullptr;
+  for (const compat::ExportSpec& entry : described->exports) {
     bool found = IS_INTRESOURCE(name) ? entry.ordinal == LOWORD(reinterpret_cast<uintptr_t>(name))
                                       : entry.name != nullptr && std::strcmp(entry.name, name) == 0;
     if (found) return entry.procedure;
@@ -253,12 +253,12 @@ INT_PTR DialogBoxParamA(HINSTANCE module, LPCSTR template_name, HWND owner, DLGP
 
   // The only windows in the model are those of a running dialog, which a second modal dialog may own.
   if (owner != nullptr && !IsDialogWindow(owner)) return 0;
-  const compat::ModuleSpec* spec = ModuleOf(module);
+  const compat::ModuleSpec* described = ModuleOf(module);
   // Templates are known by number only, as the plug-in names its one template.
-  if (spec == nullptr || template_name == nullptr || !IS_INTRESOURCE(template_name)) return Failure;
+  if (described == nullptr || template_name == nullptr || !IS_INTRESOURCE(template_name)) return Failure;
   int template_id = LOWORD(reinterpret_cast<uintptr_t>(template_name));
   const compat::DialogTemplateSpec* found = nullptr;
-  for (const auto& dialog_template : spec->dialogs) {
+  for (const auto& dialog_template : described->dialogs) {
     if (dialog_template.template_id == template_id) found = &dialog_template;
   }
   if (found == nullptr || procedure == nullptr || found->controls.size() > MaxControls) return Failure;
