@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "tests/codec/test_seed.h"
+#include "tests/support/test_seed.h"
 
 namespace {
 

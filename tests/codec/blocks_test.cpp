@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/g711.h"
-#include "tests/codec/test_seed.h"
+#include "tests/support/test_seed.h"
 
 namespace {
 

@@ -17,19 +17,6 @@ int16_t Saturate(double v) { return int16_t(std::clamp(std::lround(v), -32768L, 
 
 }  // namespace
 
-uint64_t TestSeed() {
-  uint64_t seed;
-  if (const char* text = std::getenv("KVOX_TEST_SEED"); text != nullptr && *text != '\0') {
-    seed = std::strtoull(text, nullptr, 0);
-  } else {
-    std::random_device device;
-    seed = (uint64_t{device()} << 32) | device();
-  }
-  std::printf("random seed %llu (set KVOX_TEST_SEED=%llu to replay)\n", static_cast<unsigned long long>(seed),
-              static_cast<unsigned long long>(seed));
-  return seed;
-}
-
 std::vector<int16_t> SpeechLike(double seconds, int rate_hz, uint64_t seed) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> uniform(0, 1);

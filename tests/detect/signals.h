@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "detect/detect.h"
-
-// From KVOX_TEST_SEED when set (to replay a failure), else fresh; always printed.
-uint64_t TestSeed();
+#include "tests/support/test_seed.h"
 
 // Voiced syllables whose pitch glides and whose harmonics follow moving formants, with pauses between them.
 std::vector<int16_t> SpeechLike(double seconds, int rate_hz, uint64_t seed);
