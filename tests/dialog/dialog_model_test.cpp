@@ -8,34 +8,16 @@
 
 #include "platform/dialog_script.h"
 #include "plugin/filter_api.h"
+#include "tests/dialog/options_dialog_facts.h"
 #include "tests/support/exports.h"
 
 namespace {
 
 using compat::ControlKind;
 
-constexpr int TemplateId = 101;
-constexpr int HeaderBox = 1006;
-// Radio buttons from top to bottom, and the format code each one stands for.
-constexpr int Radios[6] = {1000, 1001, 1003, 1002, 1004, 1005};
-constexpr OptionsWord CodeOfRadio[6] = {1, 2, 3, 4, 5, 6};
-constexpr int RadioOfCode[7] = {0, 1000, 1001, 1003, 1002, 1004, 1005};
+using namespace options_dialog;
 
-// The template's controls in creation order, as the resource script lays them out.
-compat::DialogTemplateSpec OptionsTemplate() {
-  return {TemplateId,
-          {{1000, ControlKind::RadioButton},
-           {1001, ControlKind::RadioButton},
-           {1003, ControlKind::RadioButton},
-           {1002, ControlKind::RadioButton},
-           {1004, ControlKind::RadioButton},
-           {1005, ControlKind::RadioButton},
-           {IDOK, ControlKind::DefaultPushButton},
-           {IDCANCEL, ControlKind::PushButton},
-           {-1, ControlKind::Frame},
-           {HeaderBox, ControlKind::CheckBox},
-           {-1, ControlKind::Frame}}};
-}
+compat::DialogTemplateSpec OptionsTemplate() { return ModelTemplate(); }
 
 std::string Hex(uint64_t value) {
   std::ostringstream text;
@@ -111,19 +93,7 @@ TEST_F(OptionsDialogModel, StartingStateAndOkAtOnceForEveryCodeAndFlag) {
 }
 
 TEST_F(OptionsDialogModel, EdgeWordsOpenAndReturnAsListed) {
-  struct Case {
-    OptionsWord word;
-    int radio;
-    bool header_checked;
-    bool header_enabled;
-    int32_t ok_result;
-  };
-  const Case cases[] = {
-      {0x000, 1000, true, true, 0x01},   {0x004, 1002, true, true, 0x04}, {0x013, 1003, false, true, 0x13},
-      {0x026, 1005, false, false, 0x16}, {0x010, 0, false, true, 0x11},   {0x007, 1000, true, true, 0x01},
-      {0x135, 1004, false, false, 0x15},
-  };
-  for (const Case& c : cases) {
+  for (const options_dialog::EdgeWord& c : options_dialog::EdgeWords) {
     SCOPED_TRACE("word " + Hex(c.word));
     EXPECT_EQ(Run(c.word, {compat::Click(IDOK)}), c.ok_result);
     compat::DialogRun run = compat::LastDialogRun();

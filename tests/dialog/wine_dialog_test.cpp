@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/dialog/options_dialog_facts.h"
 #include "tests/support/exports.h"
 
 namespace {
@@ -21,9 +22,7 @@ constexpr auto DialogEndLimit = std::chrono::seconds(5);
 constexpr auto FocusMoveLimit = std::chrono::seconds(5);
 constexpr UINT SendLimit_ms = 5000;
 
-constexpr int HeaderBox = 1006;
-constexpr int Radios[6] = {1000, 1001, 1003, 1002, 1004, 1005};  // top to bottom
-constexpr OptionsWord CodeOfRadio[6] = {1, 2, 3, 4, 5, 6};
+using namespace options_dialog;
 
 std::string Hex(uint32_t value) {
   std::ostringstream text;
@@ -182,19 +181,7 @@ void ExpectEndedByItself(const Outcome& outcome) {
 }  // namespace
 
 TEST(LiveOptionsDialog, EdgeWordsOpenAsListedAndOkReturnsTheirWord) {
-  struct Case {
-    OptionsWord word;
-    int radio;
-    bool header_checked;
-    bool header_enabled;
-    int32_t ok_result;
-  };
-  const Case cases[] = {
-      {0x000, 1000, true, true, 0x01},   {0x004, 1002, true, true, 0x04}, {0x013, 1003, false, true, 0x13},
-      {0x026, 1005, false, false, 0x16}, {0x010, 0, false, true, 0x11},   {0x007, 1000, true, true, 0x01},
-      {0x135, 1004, false, false, 0x15},
-  };
-  for (const Case& c : cases) {
+  for (const options_dialog::EdgeWord& c : options_dialog::EdgeWords) {
     SCOPED_TRACE("word " + Hex(c.word));
     // OK by mouse for half of them, by Enter for the others.
     bool by_enter = c.word & 1;

@@ -16,6 +16,7 @@
 #include "platform/dialog_script.h"
 #include "plugin/filter_api.h"
 #include "tests/fuzz/format_model.h"
+#include "tests/dialog/options_dialog_facts.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -24,28 +25,14 @@ using namespace fuzzing;
 using compat::ControlKind;
 using compat::DialogStep;
 
-constexpr int TemplateId = 101;
-constexpr int HeaderBox = 1006;
+using options_dialog::CodeOfRadio;
+using options_dialog::HeaderBox;
+using options_dialog::Radios;
+using options_dialog::TemplateId;
 constexpr int Frame = -1;
-// Top to bottom; each radio button stands for the format code at the same place in CodeOfRadio.
-constexpr int Radios[6] = {1000, 1001, 1003, 1002, 1004, 1005};
-constexpr uint32_t CodeOfRadio[6] = {1, 2, 3, 4, 5, 6};
 constexpr int MaxSteps = 64;
 
-compat::DialogTemplateSpec OptionsTemplate() {
-  return {TemplateId,
-          {{1000, ControlKind::RadioButton},
-           {1001, ControlKind::RadioButton},
-           {1003, ControlKind::RadioButton},
-           {1002, ControlKind::RadioButton},
-           {1004, ControlKind::RadioButton},
-           {1005, ControlKind::RadioButton},
-           {IDOK, ControlKind::DefaultPushButton},
-           {IDCANCEL, ControlKind::PushButton},
-           {Frame, ControlKind::Frame},
-           {HeaderBox, ControlKind::CheckBox},
-           {Frame, ControlKind::Frame}}};
-}
+compat::DialogTemplateSpec OptionsTemplate() { return options_dialog::ModelTemplate(); }
 
 enum class ModuleChoice { Complete, WithoutProcedure, WithoutTemplate, InvalidOwner };
 
