@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake make g++ pkg-config git
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine
   googletest libgtest-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev libfftw3-dev
   clang libclang-rt-14-dev valgrind sox"
@@ -26,4 +26,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends $missing >/dev/null
+apt-get install -y -qq $missing >/dev/null
