@@ -169,3 +169,28 @@ TEST_F(Faults, ManyFilesOpenAndClosedLeaveNothingBehind) {
     std::filesystem::remove(out_path);
   }
 }
+
+TEST_F(Faults, DecodedSizeSaturatesInsteadOfWrapping) {
+  // A sparse ADPCM file of 600 MB decodes to 2.4 GB, more than a signed 32-bit size holds.
+  std::string path = SomeFile("032D", 0);
+  std::filesystem::resize_file(path, 600'000'004);
+  FilterHandle in = OpenIn(path);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(FilterGetFileSize(in), 0x7FFFFFFC);
+  std::vector<int16_t> buffer(BlockSize / 2);
+  EXPECT_EQ(ReadFilterInput(in, reinterpret_cast<uint8_t*>(buffer.data()), BlockSize), BlockSize);
+  CloseFilterInput(in);
+  std::filesystem::remove(path);
+
+  // Just below the limit the size is exact.
+  path = SomeFile("064A", 0);
+  std::filesystem::resize_file(path, 4 + 0x3FFFFFFE);
+  in = OpenIn(path);
+  EXPECT_EQ(FilterGetFileSize(in), 0x7FFFFFFC);
+  CloseFilterInput(in);
+  std::filesystem::resize_file(path, 4 + 0x3FFFFFF0);
+  in = OpenIn(path);
+  EXPECT_EQ(FilterGetFileSize(in), 0x7FFFFFE0);
+  CloseFilterInput(in);
+  std::filesystem::remove(path);
+}
