@@ -291,14 +291,34 @@ void MulawDecodeBlock(const uint8_t* codes, size_t code_count, int16_t* samples)
   DecodeByTable(MulawPcmTable, codes, code_count, BytesOf(samples));
 }
 
-size_t AlawEncodeBlock(const int16_t* samples, size_t sample_count, uint8_t* codes) {
-  for (size_t i = 0; i < sample_count; ++i) codes[i] = PcmToAlaw(LoadSample(BytesOf(samples), i));
+namespace {
+
+// G.711 encoding a chunk at a time: the chunk's samples are copied out before its codes are stored, which
+// keeps in-place coding correct (codes k..k+n-1 lie at or before samples k..) and lets the compiler treat
+// the per-sample work as independent, with no store that might alias the next load.
+template <uint8_t (*Encode)(int16_t)>
+size_t EncodeG711Block(const int16_t* samples, size_t sample_count, uint8_t* codes) {
+  constexpr size_t Chunk = 256;
+  int16_t chunk_samples[Chunk];
+  uint8_t chunk_codes[Chunk];
+  const unsigned char* sample_bytes = BytesOf(samples);
+  for (size_t done = 0; done < sample_count; done += Chunk) {
+    const size_t count = sample_count - done < Chunk ? sample_count - done : Chunk;
+    std::memcpy(chunk_samples, sample_bytes + 2 * done, 2 * count);
+    for (size_t i = 0; i < count; ++i) chunk_codes[i] = Encode(chunk_samples[i]);
+    std::memcpy(codes + done, chunk_codes, count);
+  }
   return sample_count;
 }
 
+}  // namespace
+
+size_t AlawEncodeBlock(const int16_t* samples, size_t sample_count, uint8_t* codes) {
+  return EncodeG711Block<PcmToAlaw>(samples, sample_count, codes);
+}
+
 size_t MulawEncodeBlock(const int16_t* samples, size_t sample_count, uint8_t* codes) {
-  for (size_t i = 0; i < sample_count; ++i) codes[i] = PcmToMulaw(LoadSample(BytesOf(samples), i));
-  return sample_count;
+  return EncodeG711Block<PcmToMulaw>(samples, sample_count, codes);
 }
 
 void AdpcmDecodeBlock(AdpcmState& state, DcHistory& history, int32_t& sum, const uint8_t* bytes, size_t byte_count,

@@ -63,53 +63,33 @@ constexpr int16_t MulawToPcm(uint8_t code) { return static_cast<int16_t>(MulawEx
 // magnitude (not its one's complement), so s and -s differ only in bit 7; -32768 is coded as -32767.
 constexpr uint8_t PcmToAlaw(int16_t sample) {
   const int32_t s = sample;
-  const int32_t polarity = s >= 0 ? 0x80 : 0x00;
-  const int32_t magnitude = s >= 0 ? s : (s == -32768 ? 32767 : -s);
-  int32_t bits;
-  if (magnitude < 512) {
-    bits = (magnitude >> 4) & 0x1F;  // segments 0 and 1 share one step size
-  } else if (magnitude < 1024) {
-    bits = 0x20 + ((magnitude >> 5) & 0x0F);
-  } else if (magnitude < 2048) {
-    bits = 0x30 + ((magnitude >> 6) & 0x0F);
-  } else if (magnitude < 4096) {
-    bits = 0x40 + ((magnitude >> 7) & 0x0F);
-  } else if (magnitude < 8192) {
-    bits = 0x50 + ((magnitude >> 8) & 0x0F);
-  } else if (magnitude < 16384) {
-    bits = 0x60 + ((magnitude >> 9) & 0x0F);
-  } else {
-    bits = 0x70 + ((magnitude >> 10) & 0x0F);
-  }
+  const int32_t polarity = static_cast<int32_t>(s >= 0) << 7;
+  const int32_t absolute = s < 0 ? -s : s;
+  const int32_t magnitude = absolute < 32767 ? absolute : 32767;  // -32768 is coded as -32767
+  // The segment is the count of segment starts that the magnitude reaches (256, 512, ..., 16384). Segments
+  // 0 and 1 share one step size, so segment 0 keeps the shift of segment 1. Counting comparisons instead of
+  // branching on them keeps speech, whose magnitudes jump between segments, free of mispredicted branches.
+  const int32_t segment = (magnitude >= 256) + (magnitude >= 512) + (magnitude >= 1024) + (magnitude >= 2048) +
+                          (magnitude >= 4096) + (magnitude >= 8192) + (magnitude >= 16384);
+  const int32_t shift = segment + 3 + (segment == 0);
+  const int32_t bits = (segment << 4) + ((magnitude >> shift) & 0x0F);
   return static_cast<uint8_t>((polarity + bits) ^ 0x55);
 }
 
 // mu-law on the 14-bit scale (sample / 4, truncated toward zero, so -1..-3 count as positive zero).
 // The decision levels lie one unit above G.711's: 2, 4, ..., 32, 36, ..., 7904.
+//
+// With the magnitude biased by 32 the segment starts (32, 96, 224, ..., 4064) become the powers of two 64,
+// 128, ..., 4096, and the position within a segment is the biased magnitude's next four bits. Magnitudes of
+// 8160 and more would run past the last segment; they are held at its top, which codes as 0x80.
 constexpr uint8_t PcmToMulaw(int16_t sample) {
   const int32_t v = sample / 4;
   const int32_t magnitude = v < 0 ? -v : v;
-  int32_t value;
-  if (magnitude < 32) {
-    value = 0xFF - (magnitude >> 1);
-  } else if (magnitude < 96) {
-    value = 0xEF - ((magnitude - 32) >> 2);
-  } else if (magnitude < 224) {
-    value = 0xDF - ((magnitude - 96) >> 3);
-  } else if (magnitude < 480) {
-    value = 0xCF - ((magnitude - 224) >> 4);
-  } else if (magnitude < 992) {
-    value = 0xBF - ((magnitude - 480) >> 5);
-  } else if (magnitude < 2016) {
-    value = 0xAF - ((magnitude - 992) >> 6);
-  } else if (magnitude < 4064) {
-    value = 0x9F - ((magnitude - 2016) >> 7);
-  } else if (magnitude < 8160) {
-    value = 0x8F - ((magnitude - 4064) >> 8);
-  } else {
-    value = 0x80;  // without this limit the last segment would run below 0x80 at 8160..8192
-  }
-  return static_cast<uint8_t>(v < 0 ? value - 0x80 : value);
+  const int32_t biased = magnitude + 32 < 8191 ? magnitude + 32 : 8191;
+  const int32_t segment = (biased >= 64) + (biased >= 128) + (biased >= 256) + (biased >= 512) + (biased >= 1024) +
+                          (biased >= 2048) + (biased >= 4096);
+  const int32_t value = 0xFF - (segment << 4) - ((biased >> (segment + 1)) & 0x0F);
+  return static_cast<uint8_t>(value - (static_cast<int32_t>(v < 0) << 7));  // a negative sample clears bit 7
 }
 
 static_assert(AlawToPcm(0xD5) == 8 && AlawToPcm(0xAA) == 32256 && AlawToPcm(0x2A) == -32256);
