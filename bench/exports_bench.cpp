@@ -82,6 +82,16 @@ void DecodeThroughExports(benchmark::State& state) {
   state.SetLabel(DisplayName(options));
 }
 
+// One block of file bytes decoded by the word's coding, as the read path does.
+void DecodeBlock(OptionsWord options, AdpcmState& adpcm, DcTracker& tracker, const uint8_t* coded, size_t n,
+                 int16_t* pcm) {
+  switch (CodingOf(options)) {
+    case Coding::Alaw: AlawDecodeBlock(coded, n, pcm); break;
+    case Coding::Mulaw: MulawDecodeBlock(coded, n, pcm); break;
+    default: AdpcmDecodeBlock(adpcm, tracker.history, tracker.sum, coded, n, pcm);
+  }
+}
+
 void DecodeBlocksAlone(benchmark::State& state) {
   const auto options = static_cast<OptionsWord>(state.range(0));
   std::ifstream file(EncodedHour(options), std::ios::binary);
@@ -95,11 +105,7 @@ void DecodeBlocksAlone(benchmark::State& state) {
     DcTracker tracker{};
     for (size_t start = 0; start < coded.size(); start += block_file_bytes) {
       size_t n = std::min(block_file_bytes, coded.size() - start);
-      switch (CodingOf(options)) {
-        case Coding::Alaw: AlawDecodeBlock(coded.data() + start, n, pcm.data()); break;
-        case Coding::Mulaw: MulawDecodeBlock(coded.data() + start, n, pcm.data()); break;
-        default: AdpcmDecodeBlock(adpcm, tracker.history, tracker.sum, coded.data() + start, n, pcm.data());
-      }
+      DecodeBlock(options, adpcm, tracker, coded.data() + start, n, pcm.data());
       pcm_bytes += static_cast<int64_t>(n) * PcmBytesPerFileByte(options);
     }
     benchmark::DoNotOptimize(pcm.data());
@@ -126,11 +132,7 @@ void DecodeWithPlainReads(benchmark::State& state) {
       ssize_t got = read(descriptor, coded.data(), block_file_bytes);
       if (got <= 0) break;
       auto n = static_cast<size_t>(got);
-      switch (CodingOf(options)) {
-        case Coding::Alaw: AlawDecodeBlock(coded.data(), n, pcm.data()); break;
-        case Coding::Mulaw: MulawDecodeBlock(coded.data(), n, pcm.data()); break;
-        default: AdpcmDecodeBlock(adpcm, tracker.history, tracker.sum, coded.data(), n, pcm.data());
-      }
+      DecodeBlock(options, adpcm, tracker, coded.data(), n, pcm.data());
       pcm_bytes += static_cast<int64_t>(n) * PcmBytesPerFileByte(options);
     }
     close(descriptor);

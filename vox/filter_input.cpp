@@ -129,10 +129,7 @@ void FILTER_CALL CloseFilterInput(FilterHandle handle) {
   {
     LockedRecord<InputState> input(handle);
     if (!input) return;
-    if (input->header.file != HFILE_ERROR) {
-      _lclose(input->header.file);
-      input->header.file = HFILE_ERROR;
-    }
+    CloseRecordFile(input->header);
     if (input->read_buffer_address != nullptr) {
       GlobalUnlock(input->read_buffer);
       input->read_buffer_address = nullptr;

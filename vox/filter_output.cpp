@@ -91,10 +91,7 @@ void FILTER_CALL CloseFilterOutput(FilterHandle handle) {
   {
     LockedRecord<OutputState> output(handle);
     if (!output) return;
-    if (output->header.file != HFILE_ERROR) {
-      _lclose(output->header.file);
-      output->header.file = HFILE_ERROR;
-    }
+    CloseRecordFile(output->header);
   }
   GlobalFree(handle);
 }

@@ -17,6 +17,14 @@ struct OpenFileHeader {
 
 inline constexpr size_t ReadBufferBytes = 8192;
 
+// Closes the record's file once; a second close finds -1 and does nothing.
+inline void CloseRecordFile(OpenFileHeader& header) {
+  if (header.file != HFILE_ERROR) {
+    _lclose(header.file);
+    header.file = HFILE_ERROR;
+  }
+}
+
 struct InputState {
   OpenFileHeader header;
   AdpcmState decoder;        // predictor, step index
