@@ -1,6 +1,6 @@
 #include "detect/tone_rate.h"
 
-#include <fftw3.h>
+#include <kiss_fftr.h>
 
 #include <algorithm>
 #include <array>
@@ -35,21 +35,6 @@ constexpr double HarmonicTolerance = 0.004;
 constexpr double SteadyTolerance = 0.003;  // frame-to-frame frequency drift within one event
 constexpr size_t MinimumEventFrames = 3;
 
-// FFTW's planner is not thread-safe: the plan is made exactly once (C++ runs a local static's initialiser once,
-// holding off other threads until it is done) and afterwards only executed on caller-owned arrays, which FFTW
-// allows from any number of threads at once.
-fftw_plan SharedPlan() {
-  static const fftw_plan plan = [] {
-    double* in = fftw_alloc_real(Fft_points);
-    fftw_complex* out = fftw_alloc_complex(Bin_count);
-    const fftw_plan made = fftw_plan_dft_r2c_1d(int(Fft_points), in, out, FFTW_ESTIMATE);
-    fftw_free(in);
-    fftw_free(out);
-    return made;
-  }();
-  return plan;
-}
-
 const std::array<double, Frame_samples>& HannWindow() {
   static const std::array<double, Frame_samples> window = [] {
     std::array<double, Frame_samples> w{};
@@ -59,16 +44,16 @@ const std::array<double, Frame_samples>& HannWindow() {
   return window;
 }
 
+// A real-input FFT in single precision. kissfft's configuration holds scratch space that every transform
+// writes, so each analysis owns one instead of sharing it between threads.
 struct FftBuffers {
-  double* in = fftw_alloc_real(Fft_points);
-  fftw_complex* out = fftw_alloc_complex(Bin_count);
+  kiss_fftr_cfg config = kiss_fftr_alloc(int(Fft_points), 0, nullptr, nullptr);
+  std::array<kiss_fft_scalar, Fft_points> in{};
+  std::array<kiss_fft_cpx, Bin_count> out{};
   FftBuffers() = default;
   FftBuffers(const FftBuffers&) = delete;
   FftBuffers& operator=(const FftBuffers&) = delete;
-  ~FftBuffers() {
-    fftw_free(in);
-    fftw_free(out);
-  }
+  ~FftBuffers() { kiss_fftr_free(config); }
 };
 
 enum class FrameLabel { None, Rate8000, Rate6000 };
@@ -134,12 +119,13 @@ FrameTones AnalyseFrame(const int32_t* frame, FftBuffers& fft, std::vector<doubl
   if (energy < MinimumFrameEnergy) return {};
 
   const auto& window = HannWindow();
-  for (size_t i = 0; i < Frame_samples; ++i) fft.in[i] = (frame[i] - mean) * window[i];
-  std::fill(fft.in + Frame_samples, fft.in + Fft_points, 0.0);
-  fftw_execute_dft_r2c(SharedPlan(), fft.in, fft.out);
+  for (size_t i = 0; i < Frame_samples; ++i) fft.in[i] = kiss_fft_scalar((frame[i] - mean) * window[i]);
+  std::fill(fft.in.begin() + Frame_samples, fft.in.end(), kiss_fft_scalar(0));
+  kiss_fftr(fft.config, fft.in.data(), fft.out.data());
   double total = 0;
   for (size_t k = 0; k < Bin_count; ++k) {
-    power[k] = fft.out[k][0] * fft.out[k][0] + fft.out[k][1] * fft.out[k][1];
+    const double re = fft.out[k].r, im = fft.out[k].i;
+    power[k] = re * re + im * im;
     total += power[k];
   }
 
