@@ -1,5 +1,6 @@
 # make test: installs what is missing, builds the native, sanitizer and win32 presets, runs every suite.
 # make demo: the kvox host on a short speech sample (see README.md).
+# make web: the page build/web/kvox.html (see README.md); make test runs its browser tests too.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 WINEPREFIX_DIR := $(CURDIR)/build/win32/wineprefix
@@ -72,3 +73,29 @@ tsan: deps
 	  -DKVOX_BUILD_BENCH=OFF >/dev/null
 	cmake --build build/tsan -j$(JOBS) --target soak_tests
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" KVOX_SOAK_ROUNDS=500 build/tsan/tests/soak/soak_tests
+
+# The page: one self-contained build/web/kvox.html (Debian's emscripten; web/). Its tests and benchmark
+# drive Debian's Chromium headless with puppeteer-core (tests/web, bench/web_bench.mjs).
+.PHONY: web test-web bench-web web-screenshot
+test: test-web
+bench: bench-web
+
+web: deps
+	cmake --preset web >/dev/null
+	cmake --build --preset web -j$(JOBS)
+
+test-web: web
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox
+	node --test tests/web/page.test.mjs
+
+bench-web: web
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox
+	node bench/web_bench.mjs
+
+# docs/web.png: the page with a few files open.
+web-screenshot: web
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox
+	node tests/web/screenshot.mjs docs/web.png

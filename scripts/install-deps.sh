@@ -2,28 +2,55 @@
 # Installs what a fresh Debian 12 machine lacks for building and testing, as root. Idempotent: when
 # everything is present it changes nothing and asks no network.
 set -eu
+cd "$(dirname "$0")/.."
 
 packages="cmake make g++ pkg-config git
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine
   googletest libgtest-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev libkissfft-dev
-  clang libclang-rt-14-dev valgrind sox"
+  clang libclang-rt-14-dev valgrind sox
+  emscripten dpkg-dev chromium"
+# The page's tests run on Node and npm; a machine that has them from elsewhere keeps its own.
+command -v node >/dev/null 2>&1 || packages="$packages nodejs"
+command -v npm >/dev/null 2>&1 || packages="$packages npm"
 
 missing=""
 for package in $packages; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
   [ "$status" = "installed" ] || missing="$missing $package"
 done
-[ -z "$missing" ] && exit 0
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages:$missing (run as root to install them)" >&2
-  exit 1
+# The page compiles kissfft from Debian's source package (make web fetches it), which needs deb-src entries.
+need_sources=no
+apt-cache showsrc kissfft 2>/dev/null | grep -q '^Package: kissfft' || need_sources=yes
+
+if [ -n "$missing" ] || [ "$need_sources" = yes ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages:$missing; deb-src entries needed: $need_sources (run as root)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  if [ "$need_sources" = yes ]; then
+    echo "install-deps: adding deb-src entries beside the deb ones"
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >/etc/apt/sources.list.d/kvox-deb-src.sources
+    else
+      grep -h '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | grep -i debian |
+        sed 's/^deb /deb-src /' >/etc/apt/sources.list.d/kvox-deb-src.list
+    fi
+  fi
+  if [ -n "$missing" ]; then
+    echo "install-deps: installing$missing"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      dpkg --add-architecture i386
+    fi
+  fi
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  [ -z "$missing" ] || apt-get -o DPkg::Lock::Timeout=900 install -y -qq $missing >/dev/null
 fi
-echo "install-deps: installing$missing"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+
+# puppeteer-core for the page's tests, exactly as the committed lock file names it.
+if ! cmp -s tests/web/package-lock.json tests/web/node_modules/.kvox-installed-lock; then
+  echo "install-deps: npm ci in tests/web"
+  (cd tests/web && npm ci --no-audit --no-fund --loglevel=error && cp package-lock.json node_modules/.kvox-installed-lock)
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq $missing >/dev/null
