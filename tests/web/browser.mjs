@@ -38,9 +38,11 @@ export async function launch(extraArgs = []) {
   return browser;
 }
 
-// Opens the page from disk; downloads land in `downloads`. Resolves once the page says it is ready.
-export async function openPage(browser, downloads) {
+// Opens the page from disk; downloads land in `downloads`; `beforeLoad` may watch the page from its first
+// request on. Resolves once the page says it is ready.
+export async function openPage(browser, downloads, beforeLoad = () => {}) {
   const page = await browser.newPage();
+  beforeLoad(page);
   if (downloads) {
     const session = await page.createCDPSession();
     await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
@@ -75,12 +77,14 @@ export function rowTexts(page, name) {
   });
 }
 
-// The bytes of a download once it is complete.
+// The bytes of a download once it is complete; the file is taken away, so a later one may have its name.
 export async function downloaded(folder, name, timeout = 20000) {
   const path = join(folder, name);
   for (const started = Date.now(); Date.now() - started < timeout;) {
     if (existsSync(path) && !readdirSync(folder).some((file) => file.endsWith('.crdownload'))) {
-      return readFileSync(path);
+      const bytes = readFileSync(path);
+      rmSync(path);
+      return bytes;
     }
     await new Promise((done) => setTimeout(done, 50));
   }
