@@ -126,7 +126,6 @@
     row.dataset.state = 'reading';
     part('.file-name').textContent = entry.name;
     parts.progress.setAttribute('aria-label', `Reading ${entry.name}`);
-    parts.codingChoice.setAttribute('aria-describedby', '');
     parts.play.setAttribute('aria-label', `Play ${entry.name}`);
     parts.position.setAttribute('aria-label', `Position in ${entry.name}`);
     parts.saveWav.setAttribute('aria-label', `Save ${entry.name} as WAV`);
@@ -165,6 +164,8 @@
     parts.saveWav.hidden = entry.kind === 'audio';
     if (entry.kind === 'error') {
       setText(parts.facts, 'Cannot open this file');
+      setText(parts.note, '');
+      setText(parts.detected, '');
       parts.player.hidden = true;
       parts.coding.hidden = true;
       return;
@@ -296,6 +297,7 @@
   }
 
   function removeEntry(entry) {
+    if (!entries.includes(entry)) return;
     stop(entry);
     forgetSound(entry);
     entries.splice(entries.indexOf(entry), 1);
@@ -787,6 +789,11 @@
 
   byId('save-all').addEventListener('click', () => saveAll());
   byId('remove-all').addEventListener('click', () => entries.slice().forEach(removeEntry));
+
+  // A fault of the page itself is said on the page, not only in the console.
+  const sayFault = (reason) => setText(statusLine, `Something went wrong: ${reason}. The files already open are unaffected.`);
+  window.addEventListener('error', (event) => sayFault(event.message));
+  window.addEventListener('unhandledrejection', (event) => sayFault(event.reason?.message || String(event.reason)));
 
   startWorker();
   workerReady.then(

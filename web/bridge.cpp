@@ -127,7 +127,7 @@ std::string Facts(const std::string& path, OptionsWord chosen) {
   OptionsWord word = reader.OpenedWord();
   if (reader.Tagged()) {
     facts.Text("tag", std::string(TagOf(word)));
-    if (reader.SizeBytes() == 0) throw FileError(path, "cut short: it holds its coding tag and no audio");
+    if (reader.SizeBytes() == 0) throw FileError(path, "no audio: it holds only its four-byte coding tag");
   } else {
     const RawFormatChoice choice = ChooseRawFormat(path, std::nullopt, "--format");
     const RawVoxDetection& detection = *choice.detection;

@@ -11,7 +11,7 @@ import {
 const folder = scratchFolder('kvox-web-test-');
 const downloads = join(folder, 'downloads');
 const file = (name) => join(folder, name);
-const names = ['tagged.vox', 'raw.vox', 'noise.vox', 'notes.txt', 'prompt.wav'];
+const names = ['tagged.vox', 'raw.vox', 'dial.vox', 'noise.vox', 'notes.txt', 'prompt.wav'];
 const offsite = [];  // every request of the page or its worker for anything but the page, its blobs and data
 let browser;
 let page;
@@ -23,6 +23,28 @@ function infoOf(name) {
     facts: facts.slice(`${file(name)}: `.length).replace(/, \d+ bytes of 16-bit mono PCM/, '').replace(/ \(.*\)$/, ''),
     detected: detected ? `Detected: ${detected.replace(/^ *detected: /, '')}` : '',
   };
+}
+
+// A dialled number at 6000 Hz as 16-bit mono WAV: a DTMF pair for 120 ms, then 80 ms of silence, per digit.
+function dialledWav() {
+  const rate = 6000;
+  const samples = [];
+  for (const digit of '041255501987') {
+    const [low, high] = [[697, 770, 852, 941][digit % 4], [1209, 1336, 1477][digit % 3]];
+    for (let i = 0; i < rate * 0.12; ++i) {
+      samples.push(Math.round(8000 * (Math.sin((2 * Math.PI * low * i) / rate) + Math.sin((2 * Math.PI * high * i) / rate))));
+    }
+    for (let i = 0; i < rate * 0.08; ++i) samples.push(0);
+  }
+  const wav = Buffer.alloc(44 + samples.length * 2);
+  wav.write('RIFF', 0);
+  wav.writeUInt32LE(wav.length - 8, 4);
+  wav.write('WAVEfmt ', 8);
+  [16, 0x10001, rate, rate * 2, 0x100002].forEach((value, i) => wav.writeUInt32LE(value, 16 + i * 4));
+  wav.write('data', 36);
+  wav.writeUInt32LE(samples.length * 2, 40);
+  samples.forEach((value, i) => wav.writeInt16LE(value, 44 + i * 2));
+  return wav;
 }
 
 // The stored entries of a zip, by name.
@@ -46,6 +68,8 @@ before(async () => {
   const speech = join(root, 'examples/speech.wav');
   kvox('encode', speech, file('tagged.vox'), '--format', 'adpcm');
   kvox('encode', speech, file('raw.vox'), '--format', 'ulaw', '--no-header');
+  writeFileSync(file('dial.wav'), dialledWav());
+  kvox('encode', file('dial.wav'), file('dial.vox'), '--format', 'alaw48', '--no-header');
   writeFileSync(file('noise.vox'), noiseBytes(20000));
   writeFileSync(file('notes.txt'), 'Call list for Tuesday\n');
   kvox('decode', file('tagged.vox'), file('prompt.wav'));  // 16-bit mono at 8000 Hz
@@ -60,8 +84,8 @@ after(async () => {
   await browser?.close();
 });
 
-test('shows what kvox info says of a tagged file, a raw file read by content, an unsettled one, and a non-VOX file', async () => {
-  for (const name of ['tagged.vox', 'raw.vox', 'noise.vox']) {
+test('shows what kvox info says of a tagged file, raw files read by content (coding, and rate from tones), an unsettled one, and a non-VOX file', async () => {
+  for (const name of ['tagged.vox', 'raw.vox', 'dial.vox', 'noise.vox']) {
     const shown = await rowTexts(page, name);
     const expected = infoOf(name);
     assert.equal(shown.facts, expected.facts, name);
@@ -118,11 +142,11 @@ test('Save all as WAV, with no folder picker, zips every VOX file as kvox decode
   await page.evaluate(() => Object.defineProperty(window, 'showDirectoryPicker', { value: undefined }));
   await page.click('#save-all');
   const zip = unzip(await downloaded(downloads, 'kvox-wav.zip'));
-  assert.deepEqual(Object.keys(zip).sort(), ['noise.wav', 'raw.wav', 'tagged.wav']);
+  assert.deepEqual(Object.keys(zip).sort(), ['dial.wav', 'noise.wav', 'raw.wav', 'tagged.wav']);
   kvox('decode', file('tagged.vox'), file('zip-reference.wav'));
   assert.deepEqual(zip['tagged.wav'], readFileSync(file('zip-reference.wav')));
   const summary = await page.$eval('#save-all-summary', (element) => element.textContent);
-  assert.match(summary, /^Saved 3 of 5 files as WAV into kvox-wav\.zip\. Skipped 2:/);
+  assert.match(summary, /^Saved 4 of 6 files as WAV into kvox-wav\.zip\. Skipped 2:/);
   assert.match(summary, /notes\.txt: not a VOX file/);
 });
 
