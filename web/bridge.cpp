@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "host/codes.h"
 #include "host/errors.h"
@@ -19,18 +20,16 @@ std::string SystemReason(int error_number) { return std::strerror(error_number);
 
 namespace {
 
-// The page's controls name a coding by its display name, where kvox names an option value.
-std::string ChoiceName(OptionsWord word) { return DisplayName(word); }
-
 // The rate the content points to, if any: decided by tones, or hinted by a single event.
 int LikelyRate(const RawVoxDetection& detection) { return detection.rate.value_or(detection.rate_hint.value_or(8000)); }
 
-// What kvox's advice says, for the page's coding list instead of --format: the likeliest choices first.
+// What kvox's advice says, naming the page's choices (display names) instead of --format values, the
+// likeliest first.
 std::string PageAdvice(const RawVoxDetection& detection) {
   if (const std::optional<DetectedCoding> coding = ReportedCoding(detection)) {
     const OptionsWord fast = WordFor(*coding, 8000), slow = WordFor(*coding, 6000);
     const bool slow_first = LikelyRate(detection) == 6000;
-    return "try " + ChoiceName(slow_first ? slow : fast) + " or " + ChoiceName(slow_first ? fast : slow);
+    return "try " + std::string(DisplayName(slow_first ? slow : fast)) + " or " + DisplayName(slow_first ? fast : slow);
   }
   return "if it is VOX audio all the same, choose its coding";
 }
@@ -54,7 +53,7 @@ std::string Quoted(const std::string& text) {
 // What kvox info says after the display name, for a raw file whose coding the content settled.
 std::string PageChoiceNote(const RawVoxDetection& detection) {
   if (detection.rate && detection.rate_confidence >= ActOnConfidence) return "coding and rate from content";
-  return "coding from content, 8000 Hz assumed; " + ChoiceName(WordFor(*detection.coding, 6000)) +
+  return "coding from content, 8000 Hz assumed; " + std::string(DisplayName(WordFor(*detection.coding, 6000))) +
          " reads it at 6000 Hz";
 }
 
@@ -66,8 +65,9 @@ bool StartsATag(const std::string& path, int64_t size) {
   if (file == nullptr) return false;
   const size_t got = std::fread(bytes, 1, sizeof(bytes), file);
   std::fclose(file);
+  if (got != static_cast<size_t>(size)) return false;
   for (const CodingSpelling& name : CodingNames) {
-    if (got == static_cast<size_t>(size) && TagOf(name.word).starts_with(std::string_view(bytes, got))) return true;
+    if (TagOf(name.word).starts_with(std::string_view(bytes, got))) return true;
   }
   return false;
 }
@@ -132,9 +132,6 @@ std::string Facts(const std::string& path, OptionsWord chosen) {
     const RawFormatChoice choice = ChooseRawFormat(path, std::nullopt, "--format");
     const RawVoxDetection& detection = *choice.detection;
     facts.Text("detected", DetectionSummary(detection));
-    if (const std::optional<DetectedCoding> coding = ReportedCoding(detection)) {
-      facts.Number("likely_word", WordFor(*coding, LikelyRate(detection)));
-    }
     if (chosen != 0) {
       word = chosen;
       reader.SetFormat(word);
@@ -159,7 +156,7 @@ extern "C" {
 
 // What kvox info learns of the file at `path`, as a JSON object: "vox" (taken by the plug-in), "tagged",
 // "tag", "word" (the options word reads use; 0 while a raw file's coding is not settled), "display_name",
-// "rate_hz", and for a raw file "detected" (what its content says), "note" and "likely_word"; or "error".
+// "rate_hz", and for a raw file "detected" (what its content says) and "note"; or "error".
 // `chosen` is the coding the user picked for a raw file, or 0.
 EMSCRIPTEN_KEEPALIVE const char* kvw_inspect(const char* path, OptionsWord chosen) {
   try {

@@ -11,7 +11,7 @@ import {
 const folder = scratchFolder('kvox-web-test-');
 const downloads = join(folder, 'downloads');
 const file = (name) => join(folder, name);
-const names = ['tagged.vox', 'raw.vox', 'dial.vox', 'noise.vox', 'notes.txt', 'prompt.wav'];
+const names = ['tagged.vox', 'raw.vox', 'dial.vox', 'noise.vox', 'notes.txt', 'empty.vox', 'cut.vox', 'prompt.wav'];
 const offsite = [];  // every request of the page or its worker for anything but the page, its blobs and data
 let browser;
 let page;
@@ -72,6 +72,8 @@ before(async () => {
   kvox('encode', file('dial.wav'), file('dial.vox'), '--format', 'alaw48', '--no-header');
   writeFileSync(file('noise.vox'), noiseBytes(20000));
   writeFileSync(file('notes.txt'), 'Call list for Tuesday\n');
+  writeFileSync(file('empty.vox'), '');
+  writeFileSync(file('cut.vox'), '032');
   kvox('decode', file('tagged.vox'), file('prompt.wav'));  // 16-bit mono at 8000 Hz
   browser = await launch();
   page = await openPage(browser, downloads, (opening) =>
@@ -84,7 +86,7 @@ after(async () => {
   await browser?.close();
 });
 
-test('shows what kvox info says of a tagged file, raw files read by content (coding, and rate from tones), an unsettled one, and a non-VOX file', async () => {
+test('shows what kvox info says of a tagged file, raw files read by content (coding, and rate from tones), and an unsettled one', async () => {
   for (const name of ['tagged.vox', 'raw.vox', 'dial.vox', 'noise.vox']) {
     const shown = await rowTexts(page, name);
     const expected = infoOf(name);
@@ -96,9 +98,18 @@ test('shows what kvox info says of a tagged file, raw files read by content (cod
   const unsettled = await rowTexts(page, 'noise.vox');
   assert.equal(unsettled.state, 'unsettled');
   assert.match(unsettled.note, /coding not settled/);
-  const notVox = await rowTexts(page, 'notes.txt');
-  assert.equal(notVox.kind, 'error');
-  assert.match(notVox.error, /^notes\.txt: not a VOX file: it has no coding tag and its name does not end in \.vox/);
+});
+
+test('says plainly why a file cannot be opened: not VOX, empty, cut short', async () => {
+  for (const [name, reason] of [
+    ['notes.txt', /^notes\.txt: not a VOX file: it has no coding tag and its name does not end in \.vox/],
+    ['empty.vox', /^empty\.vox: is empty: it holds no audio$/],
+    ['cut.vox', /^cut\.vox: cut short: it ends inside its four-byte coding tag/],
+  ]) {
+    const shown = await rowTexts(page, name);
+    assert.equal(shown.kind, 'error', name);
+    assert.match(shown.error, reason);
+  }
 });
 
 test('Save as WAV writes the bytes of kvox decode', async () => {
@@ -146,7 +157,7 @@ test('Save all as WAV, with no folder picker, zips every VOX file as kvox decode
   kvox('decode', file('tagged.vox'), file('zip-reference.wav'));
   assert.deepEqual(zip['tagged.wav'], readFileSync(file('zip-reference.wav')));
   const summary = await page.$eval('#save-all-summary', (element) => element.textContent);
-  assert.match(summary, /^Saved 4 of 6 files as WAV into kvox-wav\.zip\. Skipped 2:/);
+  assert.match(summary, /^Saved 4 of 8 files as WAV into kvox-wav\.zip\. Skipped 4:/);
   assert.match(summary, /notes\.txt: not a VOX file/);
 });
 
