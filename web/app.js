@@ -130,6 +130,8 @@
     parts.position.setAttribute('aria-label', `Position in ${entry.name}`);
     parts.saveWav.setAttribute('aria-label', `Save ${entry.name} as WAV`);
     parts.saveVox.setAttribute('aria-label', `Save ${entry.name} as VOX`);
+    parts.voxCoding.setAttribute('aria-label', `Save as VOX in, for ${entry.name}`);
+    parts.voxTag.setAttribute('aria-label', `with its coding tag, for ${entry.name}`);
     parts.remove.setAttribute('aria-label', `Close ${entry.name}`);
     setText(parts.facts, 'Reading…');
 

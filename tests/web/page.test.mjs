@@ -1,6 +1,7 @@
 // The page in headless Chromium, opened from disk, files chosen through its picker; kvox is the reference
 // for every fact shown and every byte saved. Run by `make test` (node --test).
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { mkdirSync } from 'node:fs';
 import { after, before, test } from 'node:test';
 import {
@@ -11,7 +12,8 @@ import {
 const folder = scratchFolder('kvox-web-test-');
 const downloads = join(folder, 'downloads');
 const file = (name) => join(folder, name);
-const names = ['tagged.vox', 'raw.vox', 'dial.vox', 'noise.vox', 'notes.txt', 'empty.vox', 'cut.vox', 'prompt.wav'];
+const names = ['tagged.vox', 'raw.vox', 'dial.vox', 'noise.vox', 'notes.txt', 'empty.vox', 'cut.vox', 'prompt.wav',
+  'stereo.wav'];
 const offsite = [];  // every request of the page or its worker for anything but the page, its blobs and data
 let browser;
 let page;
@@ -75,6 +77,7 @@ before(async () => {
   writeFileSync(file('empty.vox'), '');
   writeFileSync(file('cut.vox'), '032');
   kvox('decode', file('tagged.vox'), file('prompt.wav'));  // 16-bit mono at 8000 Hz
+  execFileSync('sox', [speech, '-r', '44100', '-c', '2', file('stereo.wav')]);
   browser = await launch();
   page = await openPage(browser, downloads, (opening) =>
     opening.on('request', (request) => /^(file|blob|data):/.test(request.url()) || offsite.push(request.url())));
@@ -133,6 +136,47 @@ test('Save as VOX from 16-bit mono WAV at the coding\'s rate writes the bytes of
   }
 });
 
+test('Save as VOX mixes other audio to mono and resamples it to the coding\'s rate, as kvox encode does', async () => {
+  const row = 'li.file[data-name="stereo.wav"]';
+  await page.select(`${row} .vox-coding`, '6');
+  await page.$eval(`${row} .vox-tag`, (box) => { box.checked = true; });
+  await page.click(`${row} .save-vox`);
+  writeFileSync(file('page-stereo.vox'), await downloaded(downloads, 'stereo.vox'));
+  kvox('encode', file('stereo.wav'), file('kvox-stereo.vox'), '--format', 'adpcm24');
+  const samples = (name) => {
+    kvox('decode', file(name), file(`${name}.wav`));
+    const wav = readFileSync(file(`${name}.wav`));
+    return new Int16Array(wav.buffer, wav.byteOffset + 44, (wav.length - 44) / 2);
+  };
+  const [ours, theirs] = [samples('page-stereo.vox'), samples('kvox-stereo.vox')];
+  assert.ok(Math.abs(ours.length - theirs.length) <= 16, `${ours.length} samples against kvox's ${theirs.length}`);
+  let [product, oursSquared, theirsSquared] = [0, 0, 0];
+  for (let i = 0; i < Math.min(ours.length, theirs.length); ++i) {
+    product += ours[i] * theirs[i];
+    oursSquared += ours[i] ** 2;
+    theirsSquared += theirs[i] ** 2;
+  }
+  assert.ok(product / Math.sqrt(oursSquared * theirsSquared) > 0.9, 'the same sound as kvox makes of it');
+});
+
+test('every control has a label, and the keyboard alone plays and seeks', async () => {
+  const unnamed = [];
+  const walk = (node) => {
+    if (['button', 'combobox', 'slider', 'checkbox'].includes(node.role) && !node.name) unnamed.push(node);
+    (node.children || []).forEach(walk);
+  };
+  walk(await page.accessibility.snapshot());
+  assert.deepEqual(unnamed, []);
+  const row = 'li.file[data-name="tagged.vox"]';
+  await page.focus(`${row} .play`);
+  await page.keyboard.press('Space');
+  await page.waitForSelector(`${row}[data-playing="yes"]`);
+  await page.keyboard.press('Space');
+  await page.focus(`${row} .position`);
+  await page.keyboard.press('End');
+  assert.equal(await page.$eval(`${row} .time`, (time) => time.textContent), '0:04.6 / 0:04.6');
+});
+
 test('an unsettled raw file asks for its coding before it plays, and plays once it has one', async () => {
   const row = 'li.file[data-name="noise.vox"]';
   await page.click(`${row} .play`);
@@ -157,7 +201,7 @@ test('Save all as WAV, with no folder picker, zips every VOX file as kvox decode
   kvox('decode', file('tagged.vox'), file('zip-reference.wav'));
   assert.deepEqual(zip['tagged.wav'], readFileSync(file('zip-reference.wav')));
   const summary = await page.$eval('#save-all-summary', (element) => element.textContent);
-  assert.match(summary, /^Saved 4 of 8 files as WAV into kvox-wav\.zip\. Skipped 4:/);
+  assert.match(summary, /^Saved 4 of 9 files as WAV into kvox-wav\.zip\. Skipped 5:/);
   assert.match(summary, /notes\.txt: not a VOX file/);
 });
 
