@@ -9,7 +9,6 @@
   const fileList = byId('file-list');
   const entries = [];
   let codings = [];
-  let nextEntryId = 1;
 
   // ---- The worker and its jobs -------------------------------------------------------------------------
 
@@ -278,7 +277,7 @@
   function addFiles(files) {
     const added = [];
     for (const file of files) {
-      const entry = { id: nextEntryId++, file, name: file.name };
+      const entry = { file, name: file.name };
       entries.push(entry);
       addRow(entry);
       added.push(entry);
@@ -288,7 +287,11 @@
     setText(statusLine, `Opening ${added.length === 1 ? added[0].name : `${added.length} files`}…`);
     const opened = added.map((entry) =>
       queueTask(() => openEntry(entry)).catch((failure) => fail(entry, failure)));
-    Promise.all(opened).then(() => setText(statusLine, `${entries.length} ${entries.length === 1 ? 'file' : 'files'} open.`));
+    Promise.all(opened).then(() => {
+      const failed = entries.filter((entry) => entry.kind === 'error').length;
+      setText(statusLine, `${entries.length} ${entries.length === 1 ? 'file' : 'files'} open` +
+        `${failed ? `, ${failed} of them cannot be read as VOX or audio (see below)` : ''}.`);
+    });
   }
 
   function chooseCoding(entry, word) {
@@ -537,7 +540,6 @@
     return { data: samples, cutShort: Boolean(wav && wav.cutShort) };
   }
 
-  let saveCount = 0;
   function download(blob, name) {
     const link = document.createElement('a');
     link.href = URL.createObjectURL(blob);
@@ -546,7 +548,6 @@
     document.body.append(link);
     link.click();
     link.remove();
-    saveCount += 1;
     setTimeout(() => URL.revokeObjectURL(link.href), 60000);
   }
 
