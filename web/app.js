@@ -253,20 +253,27 @@
     performance.mark(`kvox:drawn:${entry.name}`);
   }
 
-  // A file the plug-in does not take: other audio, to be saved as VOX, or plainly not for this page.
+  // A file the plug-in does not take: other audio, to be saved as VOX, or plainly not for this page. A PCM
+  // WAV file's header says what it holds; other audio is decoded, at a low rate since only its channels
+  // and length are shown.
   async function openAsAudio(entry, notVoxReason) {
-    let decoded;
-    try {
-      decoded = await decodeAudio(await readBytes(entry), 48000);
-    } catch {
-      throw new Error(`${notVoxReason}; nor is it audio this browser can decode`);
+    const bytes = await readBytes(entry);
+    const wav = parseWav(new Uint8Array(bytes));
+    const frameBytes = wav ? (wav.channels * wav.bits) / 8 : 0;
+    let channels;
+    let length;
+    if (wav && wav.pcm && frameBytes > 0 && wav.rate > 0) {
+      [channels, length] = [wav.channels, wav.dataBytes / frameBytes / wav.rate];
+    } else {
+      try {
+        const decoded = await decodeAudio(bytes, 3000);
+        [channels, length] = [decoded.numberOfChannels, decoded.duration];
+      } catch {
+        throw new Error(`${notVoxReason}; nor is it audio this browser can decode`);
+      }
     }
-    const wav = parseWav(new Uint8Array(await readBytes(entry)));
-    const facts = [];
-    if (wav) facts.push(`WAV, ${wav.bits}-bit`, `${wav.rate} Hz`);
-    else facts.push('audio');
-    facts.push(decoded.numberOfChannels === 1 ? 'mono' : `${decoded.numberOfChannels} channels`);
-    facts.push(`${decoded.duration.toFixed(3)} s`);
+    const facts = wav ? [`WAV, ${wav.bits}-bit`, `${wav.rate} Hz`] : ['audio'];
+    facts.push(channels === 1 ? 'mono' : `${channels} channels`, `${length.toFixed(3)} s`);
     entry.kind = 'audio';
     entry.audioFacts = facts.join(', ');
     entry.row.dataset.state = 'ready';
@@ -503,7 +510,7 @@
       } else if (tag(offset) === 'data' && format) {
         const held = Math.min(size, bytes.length - offset - 8);
         const data = bytes.slice(offset + 8, offset + 8 + (held & ~1));
-        return { ...format, data: new Int16Array(data.buffer), cutShort: held < size };
+        return { ...format, data: new Int16Array(data.buffer), dataBytes: held, cutShort: held < size };
       }
       offset += 8 + size + (size & 1);
     }

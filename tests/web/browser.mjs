@@ -27,6 +27,7 @@ export async function launch(extraArgs = []) {
     args: [
       '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required',
+      '--disable-dev-shm-usage',
       `--user-data-dir=${profile}`, ...extraArgs,
     ],
   });
