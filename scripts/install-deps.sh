@@ -8,6 +8,8 @@ packages="cmake make g++ pkg-config git
   googletest libgtest-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev libkissfft-dev
   clang libclang-rt-14-dev valgrind sox"
+# make dist and its checks: Debian's package tools, lintian, zip.
+packages="$packages dpkg-dev lintian zip unzip"
 
 missing=""
 for package in $packages; do
