@@ -1,13 +1,15 @@
-# make test: installs what is missing, builds the native, sanitizer and win32 presets, runs every suite.
+# make test: installs what is missing, builds the native, sanitizer and win32 presets, runs every suite, and
+# checks the release artefacts.
 # make demo: the kvox host on a short speech sample (see README.md).
 # make web: the page build/web/kvox.html (see README.md); make test runs its browser tests too.
+# make dist: the release artefacts in dist/ (see README.md).
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 WINEPREFIX_DIR := $(CURDIR)/build/win32/wineprefix
 
 .PHONY: test deps native native-asan win32 test-native test-native-asan test-win32 bench demo clean
 
-test: deps test-native test-native-asan test-win32
+test: deps test-native test-native-asan test-win32 test-dist
 
 deps:
 	@scripts/install-deps.sh
@@ -51,7 +53,23 @@ demo: deps
 	examples/demo.sh build/native/host/kvox build/demo
 
 clean:
-	rm -rf build
+	rm -rf build dist
+
+# make dist: kestrovan-vox-VERSION-win32.zip, kvox_VERSION-1_amd64.deb and SHA256SUMS in dist/, built in
+# trees of their own under build/dist. The same commit always gives the same bytes.
+DIST_DIR ?= $(CURDIR)/dist
+DIST_BUILD ?= $(CURDIR)/build/dist
+DIST_AGAIN := $(CURDIR)/build/dist-again
+
+.PHONY: dist test-dist
+dist: deps
+	JOBS=$(JOBS) packaging/dist.sh $(DIST_BUILD) $(DIST_DIR)
+
+# The artefacts are built a second time in other trees, to show that they come out byte for byte the same,
+# then checked: contents, versions, the packaged kvox run from an unpacked .deb, lintian.
+test-dist: dist
+	JOBS=$(JOBS) packaging/dist.sh $(DIST_AGAIN) $(DIST_AGAIN)/out >/dev/null
+	tests/dist/check-dist.sh $(DIST_DIR) $(DIST_AGAIN)/out $(DIST_BUILD)
 
 # make fuzz: every fuzz target for FUZZ_SECONDS seconds each under AddressSanitizer and
 # UndefinedBehaviorSanitizer (clang, build/fuzz), then new corpus entries minimised into tests/fuzz/corpus.

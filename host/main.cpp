@@ -12,6 +12,7 @@
 #include "host/codes.h"
 #include "host/commands.h"
 #include "host/output_file.h"
+#include "host/version.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{"kvox: inspect, decode, encode and batch-convert Kestrovan VOX files through the plug-in"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", VersionReport, "Print kvox's version and the plug-in's, and exit");
   const std::string code_help = "CODE: a tag or alias, " + CodingNameList() + " (any case)";
   app.footer(code_help);
 

@@ -1,9 +1,13 @@
 #!/bin/sh
 # Checks the built .flt with objdump: a PE32 DLL whose export table has ordinal base 2 and the host's 21
-# names at their ordinals, and whose imports are system DLLs only.
+# names at their ordinals, and whose imports are system DLLs only; with windres, that its version resource
+# carries VERSION (CMake's project version); and that its header has no link time, so builds repeat.
+# Usage: scripts/check-flt.sh OBJDUMP FLT WINDRES VERSION
 set -eu
 objdump=$1
 flt=$2
+windres=$3
+version=$4
 dump=$(LC_ALL=C "$objdump" -p "$flt")
 fail() { echo "check-flt: $*" >&2; exit 1; }
 
@@ -47,4 +51,18 @@ for dll in $imports; do
   esac
 done
 echo "$imports" | grep -q KERNEL32.DLL || fail "no KERNEL32 import"
-echo "check-flt: PE32 DLL, ordinal base 2, 21 exports, imports: $(echo $imports)"
+
+# The COFF header's TimeDateStamp, 8 bytes past the PE signature (whose offset is at 0x3c).
+pe_offset=$(od -An -t u4 -j 60 -N 4 "$flt" | tr -d ' ')
+stamp=$(od -An -t u4 -j $((pe_offset + 8)) -N 4 "$flt" | tr -d ' ')
+[ "$stamp" = 0 ] || fail "the PE header carries a link time ($stamp)"
+
+resource=$("$windres" -i "$flt" -O rc | sed -n '/VERSIONINFO/,/^END/p')
+numbers=$(echo "$version.0.0.0" | cut -d. -f1-4 | sed 's/\./, /g')
+for line in " FILEVERSION $numbers" " PRODUCTVERSION $numbers" \
+  "      VALUE \"FileVersion\", \"$version\"" "      VALUE \"ProductVersion\", \"$version\""; do
+  echo "$resource" | grep -qxF "$line" || fail "the version resource lacks '$line':
+$resource"
+done
+echo "check-flt: PE32 DLL, ordinal base 2, 21 exports, imports: $(echo $imports), version $version, no link time"
+

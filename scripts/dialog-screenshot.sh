@@ -13,7 +13,7 @@ picture=$root/docs/options-dialog.png
   { echo "dialog-screenshot: build the win32 preset into $build first" >&2; exit 1; }
 
 missing=""
-for package in xvfb xauth x11-utils imagemagick; do
+for package in xvfb xauth x11-utils imagemagick fonts-wine; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
   [ "$status" = "installed" ] || missing="$missing $package"
 done
@@ -27,6 +27,11 @@ fi
 export WINEPREFIX="$build/wineprefix-x11" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$root/docs"
 
+# Wine draws the caption buttons with glyphs of the Marlett font ("r" is the close box's cross), which this
+# Wine does not find among its own fonts; without it the close box shows a letter "r". The prefix gets it
+# from fonts-wine, in the folder of the fonts Windows has installed.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+
 # Everything that needs the display runs inside one xvfb-run. With no window manager on the virtual
 # screen, Wine draws the caption and frame itself.
 xvfb-run -a -s "-screen 0 640x480x24" sh -eu -c '
@@ -39,6 +44,8 @@ xvfb-run -a -s "-screen 0 640x480x24" sh -eu -c '
     wineserver -w
     touch "$WINEPREFIX/.kvox-x11-ready"
   fi
+  mkdir -p "$4"
+  cp -n /usr/share/wine/fonts/marlett.ttf "$4/"
   cd "$build"
   # The program presses the dialog'"'"'s close box itself after 10 seconds, so nothing is left running.
   wine show_options_dialog.exe "$word" 10 >/dev/null 2>&1 &
@@ -54,6 +61,6 @@ xvfb-run -a -s "-screen 0 640x480x24" sh -eu -c '
   import -window "$window" "$picture"
   wait "$shown" || true
   wineserver -w
-' dialog-screenshot "$build" "$word" "$picture"
+' dialog-screenshot "$build" "$word" "$picture" "$fonts"
 
 echo "dialog-screenshot: saved $picture"

@@ -13,6 +13,8 @@ packages="cmake make g++ pkg-config git
 # The page's tests run on Node and npm; a machine that has them from elsewhere keeps its own.
 command -v node >/dev/null 2>&1 || packages="$packages nodejs"
 command -v npm >/dev/null 2>&1 || packages="$packages npm"
+# make dist and its checks: Debian's package tools, lintian, zip.
+packages="$packages lintian zip unzip"
 
 missing=""
 for package in $packages; do

@@ -1,0 +1,41 @@
+#!/bin/sh
+# make dist: builds the release artefacts in trees of their own and writes them to OUTPUT_DIR with their
+# SHA256SUMS: kestrovan-vox-VERSION-win32.zip (the win32 preset's .flt) and kvox_VERSION-1_ARCH.deb (a native
+# build with Debian's hardening flags, installed under /usr). Two runs from one commit give the same bytes,
+# whatever the trees are called: times come from SOURCE_DATE_EPOCH (the commit's, unless set), and the
+# compilers are told to write the source and build folders as ".".
+# Usage: packaging/dist.sh BUILD_ROOT OUTPUT_DIR
+set -eu
+source=$(cd "$(dirname "$0")/.." && pwd)
+mkdir -p "$1" "$2"
+build=$(cd "$1" && pwd)
+output=$(cd "$2" && pwd)
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$source" log -1 --format=%ct 2>/dev/null || stat -c %Y "$source/CHANGELOG.md")
+fi
+export SOURCE_DATE_EPOCH
+jobs=${JOBS:-$(nproc)}
+rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output/SHA256SUMS"
+
+prefix_maps() { echo "-ffile-prefix-map=$source=. -ffile-prefix-map=$1=."; }
+
+# The Windows download: the win32 preset's release build, in a tree of its own.
+cmake --preset win32 -B "$build/win32" -DKVOX_DIST_DIR="$output" \
+  -DCMAKE_C_FLAGS="$(prefix_maps "$build/win32")" -DCMAKE_CXX_FLAGS="$(prefix_maps "$build/win32")" >/dev/null
+cmake --build "$build/win32" -j"$jobs" --target win32-zip
+
+# The Debian package: kvox and the plug-in library with the flags Debian builds packages with.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+native_flags() { echo "$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get "$1") $(prefix_maps "$build/native")"; }
+# kvox is linked with its installed RUNPATH at once: a build tree's path would change its bytes.
+cmake --preset native -B "$build/native" -DKVOX_DIST_DIR="$output" -DKVOX_BUILD_BENCH=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON -DCMAKE_C_FLAGS="$(native_flags CFLAGS)" -DCMAKE_CXX_FLAGS="$(native_flags CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+cmake --build "$build/native" -j"$jobs" --target deb
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache.txt")
+cd "$output"
+sha256sum "kestrovan-vox-$version-win32.zip" kvox_"$version"-1_*.deb >SHA256SUMS
+echo "dist: $output"
+cat SHA256SUMS

@@ -1,0 +1,165 @@
+#!/bin/bash
+# Checks the release artefacts `make dist` wrote: what the zip and the .deb hold, that every version agrees
+# with CMake's, that kvox unpacked from the .deb (not installed) runs and decodes, that lintian finds no
+# error, and that a second build in other trees gave the same bytes.
+# Usage: tests/dist/check-dist.sh DIST_DIR SECOND_DIST_DIR BUILD_ROOT
+set -u
+source=$(cd "$(dirname "$0")/../.." && pwd)
+dist=$1 again=$2 build=$3
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache.txt")
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
+zip=kestrovan-vox-$version-win32.zip
+deb=kvox_$version-1_$(dpkg --print-architecture).deb
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+unzip -q "$dist/$zip" -d "$scratch/zip"
+dpkg-deb -x "$dist/$deb" "$scratch/root"
+flt=$scratch/zip/${zip%.zip}/kestrovan_vox.flt
+kvox=$scratch/root/usr/bin/kvox
+library=$(find "$scratch/root/usr/lib" -name libkestrovan_vox.so)
+man_page=$(zcat "$scratch/root/usr/share/man/man1/kvox.1.gz")
+
+# The subcommands and each one's long options, as kvox's own help lists them.
+subcommands=$("$kvox" --help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]*\) .*/\1/p')
+options_of() { "$kvox" "$1" --help | grep -o -- '--[a-z-]*' | grep -vx -- '--help' | sort -u; }
+
+# Each check runs in a subshell of its own, so a failure ends only that check.
+fail() {
+  echo "$*"
+  exit 1
+}
+
+zip_holds_the_plugin_and_its_texts() {
+  local listed expected
+  listed=$(unzip -Z1 "$dist/$zip")
+  expected=$(printf '%s\n' kestrovan_vox.flt README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt | sed "s|^|${zip%.zip}/|")
+  [ "$listed" = "$expected" ] || fail "zip lists: $listed"
+  for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt; do
+    grep -qv $'\r$' "$scratch/zip/${zip%.zip}/$text" && fail "$text has lines without CRLF"
+  done
+  diff <(tr -d '\r' <"$scratch/zip/${zip%.zip}/LICENSE.txt") "$source/LICENSE" >/dev/null || fail "LICENSE.txt differs"
+  # Every display name the plug-in reports, and the dialog's header box, are explained to editor users.
+  while read -r name; do
+    grep -qF "$name" "$scratch/zip/${zip%.zip}/README.txt" || fail "README.txt does not name $name"
+  done < <("$kvox" formats | tail -n +2 | sed 's/^[^ ]* *[^ ]* *[0-9]* *[0-9]*  //')
+  grep -q "Include File Header" "$scratch/zip/${zip%.zip}/README.txt" || fail "README.txt omits the header box"
+  for part in mingw-w64 winpthreads libgcc libstdc++ "GCC RUNTIME LIBRARY EXCEPTION" ZPL-2.1; do
+    grep -qF "$part" "$scratch/zip/${zip%.zip}/THIRD-PARTY-NOTICES.txt" || fail "notices omit $part"
+  done
+  return 0
+}
+
+deb_holds_kvox_its_docs_and_real_depends() {
+  local listed depends needed soname path package
+  listed=$(dpkg-deb --fsys-tarfile "$dist/$deb" | tar -t | grep -v '/$' | sort)
+  [ "$listed" = "$(printf '%s\n' ./usr/bin/kvox "./${library#"$scratch/root/"}" \
+    ./usr/share/bash-completion/completions/kvox ./usr/share/doc/kvox/changelog.Debian.gz \
+    ./usr/share/doc/kvox/changelog.gz ./usr/share/doc/kvox/copyright ./usr/share/man/man1/kvox.1.gz | sort)" ] ||
+    fail "deb lists: $listed"
+  head -n 1 "$scratch/root/usr/share/doc/kvox/copyright" |
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' || fail "copyright not DEP-5"
+  # Each shared library the binaries need comes from a package in Depends, and none is FFTW.
+  depends=$(dpkg-deb -f "$dist/$deb" Depends)
+  ldd "$kvox" | grep -q fftw && fail "links FFTW"
+  needed=$(objdump -p "$kvox" "$library" | sed -n 's/^ *NEEDED *//p' | sort -u | grep -vx libkestrovan_vox.so)
+  for soname in $needed; do
+    path=$(ldd "$kvox" | sed -n "s|^[[:space:]]*$soname => \([^ ]*\) .*|\1|p")
+    # dpkg knows each file under /lib or under /usr/lib, whichever its package names.
+    package=$(dpkg-query -S "${path#/usr}" "/usr${path#/usr}" 2>/dev/null | head -n 1 | cut -d: -f1)
+    [[ ", $depends" == *", $package "* ]] || fail "$soname (from ${package:-no package}) is not in Depends: $depends"
+  done
+  # The man page covers every subcommand and option, the exit status, examples and raw-file detection.
+  for section in "EXIT STATUS" EXAMPLES "RAW FILES"; do
+    grep -q "^\.SH \"*$section" <<<"$man_page" || fail "man page lacks $section"
+  done
+  for command in $subcommands; do
+    grep -q "^\.B.* $command\b" <<<"$man_page" || fail "man page lacks $command"
+    for option in $(options_of "$command") --version; do
+      grep -qF -- "${option//-/\\-}" <<<"$man_page" || fail "man page lacks $option"
+    done
+  done
+  return 0
+}
+
+completion_offers_subcommands_options_and_codes() {
+  local replies
+  source "$scratch/root/usr/share/bash-completion/completions/kvox"
+  complete_words() {
+    COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) COMPREPLY=()
+    _kvox
+    printf '%s\n' "${COMPREPLY[@]}" | sort
+  }
+  [ "$(complete_words kvox "")" = "$(echo "$subcommands" | sort)" ] || fail "subcommands: $(complete_words kvox "")"
+  for command in $subcommands; do
+    replies=$(complete_words kvox "$command" --)
+    for option in $(options_of "$command"); do
+      grep -qx -- "$option" <<<"$replies" || fail "$command: $option not offered"
+    done
+  done
+  [ "$(complete_words kvox encode --format "" | tr '\n' ' ')" = \
+    "024D 032D 048A 048U 064A 064U adpcm adpcm24 alaw alaw48 ulaw ulaw48 " ] || fail "codes after --format"
+}
+
+versions_agree_with_cmake() {
+  local reported
+  [ "$(dpkg-deb -f "$dist/$deb" Version)" = "$version-1" ] || fail "deb Version field"
+  reported=$("$kvox" --version) || fail "kvox --version failed"
+  [ "$(sed -n 1p <<<"$reported")" = "kvox $version" ] || fail "kvox reports: $reported"
+  [[ "$(sed -n 2p <<<"$reported")" == "plug-in $version ("* ]] || fail "kvox reports: $reported"
+  grep -q "^\.TH KVOX 1 \"[0-9-]*\" \"kvox $version\"" <<<"$man_page" || fail "man page version"
+  [ "$(grep -m 1 '^## ' "$source/CHANGELOG.md" | cut -d' ' -f2)" = "$version" ] || fail "CHANGELOG.md top entry"
+  "$source/scripts/check-flt.sh" i686-w64-mingw32-objdump "$flt" i686-w64-mingw32-windres "$version"
+}
+
+unpacked_kvox_runs_and_decodes() {
+  mkdir -p "$scratch/run"
+  cd "$scratch/run" || fail "no scratch folder"
+  # Nothing from the build tree: no library path, and the plug-in comes from the unpacked folder.
+  env -i PATH=/usr/bin:/bin "$kvox" --version | grep -qF "($library)" || fail "plug-in not taken from the package"
+  env -i PATH=/usr/bin:/bin "$kvox" encode "$source/examples/speech.wav" speech.vox --format adpcm || fail "encode"
+  env -i PATH=/usr/bin:/bin "$kvox" decode speech.vox speech.wav || fail "decode"
+  [ "$(head -c 4 speech.wav)" = RIFF ] && [ "$(stat -c %s speech.wav)" -gt 40000 ] || fail "no WAV decoded"
+}
+
+# Its other findings are shown, so that new warnings are seen.
+lintian_reports_no_errors() {
+  local findings status=0
+  findings=$(lintian --fail-on error "$dist/$deb" 2>&1) || status=$?
+  grep -v 'root privileges' <<<"$findings"
+  return $status
+}
+
+artefacts_are_reproducible() {
+  local name zip_time
+  for name in "$zip" "$deb" SHA256SUMS; do
+    cmp "$dist/$name" "$again/$name" || fail "$name differs between two builds"
+  done
+  (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+  for binary in "$flt" "$kvox" "$library"; do
+    grep -qaF "$source" "$binary" && fail "${binary##*/} holds the build path $source"
+  done
+  # Times from the commit: zip entries (two-second resolution) and package files.
+  unzip -Z -T "$dist/$zip" | awk '/^-/ {print $7}' | sort -u | while read -r zip_time; do
+    zip_time=$(date -u -d "${zip_time:0:8} ${zip_time:9:2}:${zip_time:11:2}:${zip_time:13:2}" +%s)
+    [ $((zip_time - epoch)) -ge -1 ] && [ $((zip_time - epoch)) -le 1 ] || fail "zip time $zip_time, not $epoch"
+  done || exit 1
+  dpkg-deb --fsys-tarfile "$dist/$deb" | tar -tv --utc --full-time | awk '{print $4 " " $5}' | sort -u |
+    grep -vxF "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" && fail "package times differ from $epoch"
+  return 0
+}
+
+passed=0 failed=0
+for check in zip_holds_the_plugin_and_its_texts deb_holds_kvox_its_docs_and_real_depends \
+  completion_offers_subcommands_options_and_codes versions_agree_with_cmake unpacked_kvox_runs_and_decodes \
+  lintian_reports_no_errors artefacts_are_reproducible; do
+  if output=$( ($check) 2>&1); then
+    passed=$((passed + 1))
+    echo "ok: $check"
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $check"
+  fi
+  [ -n "$output" ] && sed 's/^/  /' <<<"$output"
+done
+echo "dist: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
