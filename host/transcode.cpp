@@ -13,6 +13,7 @@
 #include "host/errors.h"
 #include "host/output_file.h"
 #include "host/raw_format.h"
+#include "host/standard_streams.h"
 #include "host/vox_file.h"
 
 namespace {
@@ -34,21 +35,30 @@ class PcmSource {
   virtual size_t ReadShorts(int16_t* samples, size_t max_frames) = 0;
   virtual size_t ReadFloats(float* samples, size_t max_frames) = 0;
   virtual double FractionDone() const = 0;
+  // The frames the whole source holds, when that is known before reading.
+  virtual std::optional<int64_t> ExpectedFrames() const = 0;
+};
+
+// The input as opened: its path, and its name in messages.
+struct InputFile {
+  std::string path;
+  std::string name;
 };
 
 class VoxSource : public PcmSource {
  public:
-  VoxSource(const TranscodeRequest& request, std::vector<std::string>& notes) : reader_(request.input) {
+  VoxSource(const TranscodeRequest& request, const InputFile& input, std::vector<std::string>& notes)
+      : reader_(input.path, input.name) {
     if (!reader_.Tagged()) {
-      RawFormatChoice choice = ChooseRawFormat(request.input, request.raw_format, request.raw_option_name);
-      if (!choice.word) throw FileError(request.input, choice.reason);
+      RawFormatChoice choice = ChooseRawFormat(input.path, request.raw_format, request.raw_option_name, input.name);
+      if (!choice.word) throw FileError(input.name, choice.reason);
       notes.insert(notes.end(), choice.notes.begin(), choice.notes.end());
       reader_.SetFormat(*choice.word);
     } else if (request.raw_format && *request.raw_format != reader_.OpenedWord()) {
-      notes.push_back(request.input + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +
+      notes.push_back(input.name + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +
                       ", which decides its coding; " + request.raw_option_name + " applies to raw files only");
     }
-    expected_bytes_ = std::max<int64_t>(reader_.SizeBytes(), 1);
+    expected_bytes_ = std::max<int64_t>(reader_.ExpectedBytes(), 1);
   }
   int Channels() const override { return 1; }
   int RateHz() const override { return reader_.RateHz(); }
@@ -69,9 +79,9 @@ class VoxSource : public PcmSource {
     return count;
   }
   double FractionDone() const override {
-    // The plug-in's size of a raw file stays as computed before its coding was set, so it only guides.
     return std::min(1.0, static_cast<double>(reader_.DeliveredBytes()) / static_cast<double>(expected_bytes_));
   }
+  std::optional<int64_t> ExpectedFrames() const override { return reader_.ExpectedBytes() / 2; }
 
  private:
   VoxReader reader_;
@@ -81,9 +91,9 @@ class VoxSource : public PcmSource {
 
 class SoundSource : public PcmSource {
  public:
-  SoundSource(const std::string& path, std::vector<std::string>& notes) : reader_(path) {
+  SoundSource(const InputFile& input, std::vector<std::string>& notes) : reader_(input.path, input.name) {
     if (reader_.Truncated()) {
-      notes.push_back(path + ": cut off: its header promises more audio than it holds; using what it holds");
+      notes.push_back(input.name + ": cut off: its header promises more audio than it holds; using what it holds");
     }
   }
   int Channels() const override { return reader_.Channels(); }
@@ -95,17 +105,34 @@ class SoundSource : public PcmSource {
                ? std::min(1.0, static_cast<double>(reader_.FramesRead()) / static_cast<double>(reader_.Frames()))
                : 0.0;
   }
+  std::optional<int64_t> ExpectedFrames() const override {
+    // libsndfile gives a huge count for a stream whose length it cannot learn.
+    if (reader_.Frames() < 0 || reader_.Frames() >= (int64_t{1} << 48)) return std::nullopt;
+    return reader_.Frames();
+  }
 
  private:
   SoundReader reader_;
 };
 
-std::unique_ptr<PcmSource> OpenSource(const TranscodeRequest& request, std::vector<std::string>& notes) {
-  if (PluginTakes(request.input)) return std::make_unique<VoxSource>(request, notes);
-  if (request.vox_input_only) {
-    throw FileError(request.input, "not a VOX file: it has no coding tag and its name does not end in .vox");
+std::unique_ptr<PcmSource> OpenSource(const TranscodeRequest& request, const InputFile& input, bool standard_input,
+                                      std::vector<std::string>& notes) {
+  // Standard input has no name to tell a raw VOX file by: decode takes it as VOX, and encode takes what is
+  // neither tagged nor an audio file libsndfile reads as raw VOX, which detection or --from then settles.
+  if (PluginTakes(input.path) || (standard_input && request.vox_input_only)) {
+    return std::make_unique<VoxSource>(request, input, notes);
   }
-  return std::make_unique<SoundSource>(request.input, notes);
+  if (request.vox_input_only) {
+    throw FileError(input.name, "not a VOX file: it has no coding tag and its name does not end in .vox");
+  }
+  if (standard_input) {
+    try {
+      return std::make_unique<SoundSource>(input, notes);
+    } catch (const FileError&) {
+      return std::make_unique<VoxSource>(request, input, notes);
+    }
+  }
+  return std::make_unique<SoundSource>(input, notes);
 }
 
 void Report(const TranscodeRequest& request, const PcmSource& source) {
@@ -155,7 +182,7 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
   return writer.WrittenSamples();
 }
 
-int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, SoundWriter& writer) {
+int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, PcmSink& writer) {
   const size_t step = StepFrames(source.Channels());
   std::vector<int16_t> frames(step * static_cast<size_t>(source.Channels()));
   int64_t total = 0;
@@ -168,37 +195,82 @@ int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, So
   return total;
 }
 
+// Refuses, before the output is created, a VOX output longer than the plug-in can measure.
+void CheckVoxLength(const PcmSource& source, OptionsWord word, const std::string& output_name) {
+  const std::optional<int64_t> frames = source.ExpectedFrames();
+  if (!frames) return;
+  // At another rate the count is what rate conversion will make of it, give or take a sample.
+  const int64_t samples = *frames * SampleRate(word) / std::max(source.RateHz(), 1);
+  const int64_t bytes = VoxFileBytes(word, samples);
+  if (bytes > LargestVoxFileBytes) {
+    throw FileError(output_name, "too long for a VOX file: it would take " + std::to_string(bytes) +
+                                     " bytes, and the plug-in cannot measure one of 4 GiB or more (split the input)");
+  }
+}
+
 }  // namespace
 
-void CheckInputFile(const std::string& path) {
+void CheckInputFile(const std::string& path, const std::string& shown_path) {
+  const std::string& name = shown_path.empty() ? path : shown_path;
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) throw FileError(path, SystemReason(errno));
-  if (S_ISDIR(info.st_mode)) throw FileError(path, "is a folder, not a file");
+  if (stat(path.c_str(), &info) != 0) throw FileError(name, SystemReason(errno));
+  if (S_ISDIR(info.st_mode)) throw FileError(name, "is a folder, not a file");
   // The plug-in reads a file's first bytes to recognise it and then opens it again, which a pipe or a
   // device cannot replay.
-  if (!S_ISREG(info.st_mode)) throw FileError(path, "not a regular file (a pipe or a device cannot be read twice)");
+  if (!S_ISREG(info.st_mode)) throw FileError(name, "not a regular file (a pipe or a device cannot be read twice)");
   int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) throw FileError(path, SystemReason(errno));
+  if (descriptor < 0) throw FileError(name, SystemReason(errno));
   close(descriptor);
-  if (info.st_size == 0) throw FileError(path, "is empty: it holds no audio");
+  if (info.st_size == 0) throw FileError(name, "is empty: it holds no audio");
 }
 
 TranscodeOutcome Transcode(const TranscodeRequest& request) {
   TranscodeOutcome outcome;
-  CheckInputFile(request.input);
-  std::unique_ptr<PcmSource> source = OpenSource(request, outcome.notes);
-  // The output is created only once the input has proved readable.
-  PendingOutput output(request.output);
+  const bool standard_input = request.standard_streams && request.input == "-";
+  const bool standard_output = request.standard_streams && request.output == "-";
+  std::optional<StandardInputFile> copied_input;
+  if (standard_input) copied_input.emplace();
+  const InputFile input = standard_input ? InputFile{copied_input->Path(), StandardInputName}
+                                         : InputFile{request.input, request.input};
+  CheckInputFile(input.path, input.name);
+  std::unique_ptr<PcmSource> source = OpenSource(request, input, standard_input, outcome.notes);
+  const std::string output_name = standard_output ? StandardOutputName : request.output;
+
+  // The output is created only once the input has proved readable and its length fits the output's type.
   if (request.vox_word) {
-    VoxWriter writer(output.WritePath(), request.output, *request.vox_word);
-    int64_t samples = CodeIntoVox(request, *source, writer);
-    outcome.audio_seconds = static_cast<double>(samples) / writer.RateHz();
-  } else {
-    SoundWriter writer(output.WritePath(), request.output, request.sound_format, source->RateHz(),
-                       source->Channels());
-    int64_t frames = CopyIntoSoundFile(request, *source, writer);
-    outcome.audio_seconds = static_cast<double>(frames) / source->RateHz();
+    CheckVoxLength(*source, *request.vox_word, output_name);
+    int64_t samples = 0;
+    int rate_hz = 0;
+    if (standard_output) {
+      StandardOutputRelay relay;  // outlives the writer's handle on its pipe
+      VoxWriter writer(relay.WritePath(), output_name, *request.vox_word);
+      relay.WriterOpened();
+      samples = CodeIntoVox(request, *source, writer);
+      rate_hz = writer.RateHz();
+      relay.Finish();
+    } else {
+      PendingOutput output(request.output);
+      VoxWriter writer(output.WritePath(), request.output, *request.vox_word);
+      samples = CodeIntoVox(request, *source, writer);
+      rate_hz = writer.RateHz();
+      output.Commit();
+    }
+    outcome.audio_seconds = static_cast<double>(samples) / rate_hz;
+    return outcome;
   }
-  output.Commit();
+
+  const std::optional<int64_t> expected_frames = source->ExpectedFrames();
+  int64_t frames = 0;
+  if (standard_output) {
+    StandardOutputWav writer(source->RateHz(), source->Channels(), expected_frames.value_or(0));
+    frames = CopyIntoSoundFile(request, *source, writer);
+  } else {
+    const int format = FormatForLength(request.sound_format, source->Channels(), expected_frames, request.output);
+    PendingOutput output(request.output);
+    SoundWriter writer(output.WritePath(), request.output, format, source->RateHz(), source->Channels());
+    frames = CopyIntoSoundFile(request, *source, writer);
+    output.Commit();
+  }
+  outcome.audio_seconds = static_cast<double>(frames) / source->RateHz();
   return outcome;
 }
