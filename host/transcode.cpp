@@ -6,7 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
 
 #include "host/audio_file.h"
 #include "host/codes.h"
@@ -135,23 +140,103 @@ std::unique_ptr<PcmSource> OpenSource(const TranscodeRequest& request, const Inp
   return std::make_unique<SoundSource>(input, notes);
 }
 
-void Report(const TranscodeRequest& request, const PcmSource& source) {
-  if (request.progress) request.progress(source.FractionDone());
+// Reads a source one step ahead on a thread of its own, so that reading the next step overlaps with the
+// coding and writing of this one: on two cores a file takes about the longer of the two instead of both
+// together. From construction on, only that thread uses the source.
+template <typename Sample>
+class ReadAhead {
+ public:
+  ReadAhead(PcmSource& source, size_t step_frames) : source_(source), step_frames_(step_frames) {
+    mine_.resize(step_frames * static_cast<size_t>(source.Channels()));
+    theirs_.resize(mine_.size());
+    asked_ = true;
+    worker_ = std::thread([this] { Work(); });
+  }
+  ~ReadAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Waits for the next step and returns its frame count, 0 at the end; Frames() holds them, the caller's
+  // to change, until the next call. Rethrows what reading threw.
+  size_t Next() {
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return done_; });
+    done_ = false;
+    if (failure_) std::rethrow_exception(failure_);
+    std::swap(mine_, theirs_);
+    fraction_done_ = their_fraction_done_;
+    asked_ = count_ > 0;
+    wake_.notify_all();
+    return count_;
+  }
+  Sample* Frames() { return mine_.data(); }
+  double FractionDone() const { return fraction_done_; }
+
+ private:
+  void Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return asked_ || stopping_; });
+      if (stopping_) return;
+      asked_ = false;
+      lock.unlock();
+      size_t count = 0;
+      double fraction_done = 0;
+      std::exception_ptr failure;
+      try {
+        if constexpr (std::is_same_v<Sample, float>) {
+          count = source_.ReadFloats(theirs_.data(), step_frames_);
+        } else {
+          count = source_.ReadShorts(theirs_.data(), step_frames_);
+        }
+        fraction_done = source_.FractionDone();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      count_ = count;
+      their_fraction_done_ = fraction_done;
+      failure_ = failure;
+      done_ = true;
+      wake_.notify_all();
+    }
+  }
+
+  PcmSource& source_;
+  const size_t step_frames_;
+  std::vector<Sample> mine_, theirs_;  // the caller's step, and the one being read
+  double fraction_done_ = 0;
+  std::mutex mutex_;  // guards what follows, and the hand-over of theirs_
+  std::condition_variable wake_;
+  bool asked_ = false, done_ = false, stopping_ = false;
+  size_t count_ = 0;
+  double their_fraction_done_ = 0;
+  std::exception_ptr failure_;
+  std::thread worker_;
+};
+
+void Report(const TranscodeRequest& request, double fraction_done) {
+  if (request.progress) request.progress(fraction_done);
 }
 
 // Mono 16-bit at the coding's rate goes to the plug-in untouched; anything else is mixed down, converted
 // in rate and rounded back to 16 bits first.
 int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWriter& writer) {
   if (source.Channels() == 1 && source.RateHz() == writer.RateHz()) {
-    const size_t step = StepFrames(1);
-    std::vector<int16_t> samples(step);
-    while (size_t count = source.ReadShorts(samples.data(), step)) {
-      writer.Append(samples.data(), count);
-      Report(request, source);
+    ReadAhead<int16_t> reader(source, StepFrames(1));
+    while (size_t count = reader.Next()) {
+      writer.Append(reader.Frames(), count);
+      Report(request, reader.FractionDone());
     }
   } else {
-    const size_t step = StepFrames(source.Channels());
-    std::vector<float> frames(step * static_cast<size_t>(source.Channels()));
+    ReadAhead<float> reader(source, StepFrames(source.Channels()));
     std::vector<float> converted;
     std::vector<int16_t> samples;
     std::optional<Resampler> resampler;
@@ -161,16 +246,17 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
       ToPcm16(mono, count, samples.data());
       writer.Append(samples.data(), count);
     };
-    while (size_t count = source.ReadFloats(frames.data(), step)) {
-      size_t mono_count = MixToMono(frames.data(), count, source.Channels());
+    while (size_t count = reader.Next()) {
+      float* frames = reader.Frames();
+      size_t mono_count = MixToMono(frames, count, source.Channels());
       if (resampler) {
         converted.clear();
-        resampler->Process(frames.data(), mono_count, converted);
+        resampler->Process(frames, mono_count, converted);
         hand_over(converted.data(), converted.size());
       } else {
-        hand_over(frames.data(), mono_count);
+        hand_over(frames, mono_count);
       }
-      Report(request, source);
+      Report(request, reader.FractionDone());
     }
     if (resampler) {
       converted.clear();
@@ -183,13 +269,12 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
 }
 
 int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, PcmSink& writer) {
-  const size_t step = StepFrames(source.Channels());
-  std::vector<int16_t> frames(step * static_cast<size_t>(source.Channels()));
+  ReadAhead<int16_t> reader(source, StepFrames(source.Channels()));
   int64_t total = 0;
-  while (size_t count = source.ReadShorts(frames.data(), step)) {
-    writer.WriteShorts(frames.data(), count);
+  while (size_t count = reader.Next()) {
+    writer.WriteShorts(reader.Frames(), count);
     total += static_cast<int64_t>(count);
-    Report(request, source);
+    Report(request, reader.FractionDone());
   }
   writer.Finish();
   return total;
