@@ -29,7 +29,9 @@ std::string OutputName(const fs::path& relative, const BatchRequest& request, co
 
 // One entry that cannot become an item (a folder that cannot be listed, a link to nothing): it fails as
 // an item of its own, so the summary counts it and the exit status shows it.
-BatchItem FailedEntry(const fs::path& path, const std::string& reason) { return {path.string(), "", path.string() + ": " + reason}; }
+BatchItem FailedEntry(const fs::path& path, const std::string& reason) {
+  return {path.string(), "", path.string() + ": " + reason};
+}
 
 enum class EntryKind { File, Folder, Skipped, Unreadable };
 

@@ -56,9 +56,10 @@ int main(int argc, char** argv) {
   std::string decode_input, decode_output, decode_format;
   CLI::App* decode = app.add_subcommand("decode", "VOX file to an audio file (type from OUT's extension, WAV by default)");
   decode->add_option("IN", decode_input, "VOX file, or - for standard input")->required();
-  decode->add_option("OUT", decode_output,
-                     "Audio file: .wav, .flac, .ogg, .aiff, ...; or - for WAV on standard output, with its true "
-                     "sizes (the same bytes as a .wav file)")
+  decode
+      ->add_option("OUT", decode_output,
+                   "Audio file: .wav, .flac, .ogg, .aiff, ...; or - for WAV on standard output, with its true "
+                   "sizes (the same bytes as a .wav file)")
       ->required();
   decode->add_option("--format", decode_format,
                      "Coding of a raw (untagged) VOX file, instead of detecting it; a tag always decides")

@@ -58,7 +58,8 @@ void Append(std::string& bytes, uint64_t value, int width) {
 }  // namespace
 
 StandardInputFile::StandardInputFile() {
-  if (isatty(STDIN_FILENO)) throw FileError(StandardInputName, "is a terminal; send the audio through a pipe or < FILE");
+  if (isatty(STDIN_FILENO))
+    throw FileError(StandardInputName, "is a terminal; send the audio through a pipe or < FILE");
   struct stat info {};
   if (fstat(STDIN_FILENO, &info) != 0) throw FileError(StandardInputName, SystemReason(errno));
   // A regular file read from its start is opened again by name, with no copy.
@@ -68,7 +69,8 @@ StandardInputFile::StandardInputFile() {
   }
   std::string folder;
   copy_ = UnnamedTemporaryFile(folder);
-  if (copy_ < 0) throw FileError(StandardInputName, "cannot make a temporary copy in " + folder + ": " + SystemReason(errno));
+  if (copy_ < 0)
+    throw FileError(StandardInputName, "cannot make a temporary copy in " + folder + ": " + SystemReason(errno));
   std::vector<char> buffer(CopyBytes);
   for (;;) {
     const ssize_t got = read(STDIN_FILENO, buffer.data(), buffer.size());
@@ -178,8 +180,8 @@ void StandardOutputWav::WriteShorts(const int16_t* samples, size_t frames) {
 
 void StandardOutputWav::Finish() {
   if (frames_written_ != expected_frames_) {
-    throw FileError(StandardOutputName, "the input shrank while it was read: it gave " + std::to_string(frames_written_) +
-                                            " frames where the header on standard output promised " +
-                                            std::to_string(expected_frames_));
+    throw FileError(StandardOutputName,
+                    "the input shrank while it was read: it gave " + std::to_string(frames_written_) +
+                        " frames where the header on standard output promised " + std::to_string(expected_frames_));
   }
 }

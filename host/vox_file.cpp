@@ -39,7 +39,7 @@ VoxReader::VoxReader(const std::string& path, const std::string& shown_path)
   if (handle_ == nullptr) throw FileError(path_, WithSystemHint("the plug-in cannot open it", errno));
   if (bits != 16 || channels != 1) {
     throw FileError(path_, "the plug-in announced " + std::to_string(bits) + "-bit audio with " +
-                              std::to_string(channels) + " channels, not 16-bit mono");
+                               std::to_string(channels) + " channels, not 16-bit mono");
   }
   // Reads never ask for more than the plug-in announced, nor more than our buffers hold.
   if (block_bytes > 0) block_bytes_ = std::min(block_bytes & ~3, BlockSize);
@@ -111,8 +111,8 @@ VoxWriter::~VoxWriter() {
 void VoxWriter::WriteBlock(int16_t* samples, size_t count) {
   if (count == 0) return;
   if (VoxFileBytes(word_, written_samples_ + static_cast<int64_t>(count)) > LargestVoxFileBytes) {
-    throw FileError(shown_path_, "too long for a VOX file: the plug-in cannot measure one of 4 GiB or more; "
-                                 "stopped after " + std::to_string(written_samples_) + " samples (split the input)");
+    throw FileError(shown_path_, "too long for a VOX file: stopped after " + std::to_string(written_samples_) +
+                                     " samples, since the plug-in cannot measure one of 4 GiB or more");
   }
   const int32_t given_bytes = static_cast<int32_t>(count * 2);
   errno = 0;

@@ -1,7 +1,6 @@
 // kvox convert over files and folders: it carries on past bad files, reports them and fails at the end,
 // keeps the folder layout, refuses to overwrite inputs, and gives the same bytes whatever the parallelism.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>

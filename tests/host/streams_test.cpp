@@ -34,11 +34,11 @@ TEST(KvoxStreams, DecodeAndEncodeThroughStandardStreamsGiveTheFilesBytes) {
     const std::string& input;
     const std::string& expected;
   };
-  for (const Case& piped : {Case{{"decode", "-", "-"}, tagged_bytes, decoded},
-                            Case{{"decode", "-", "-"}, raw_bytes, raw_decoded},
-                            Case{{"decode", "-", "-", "--format", "ulaw"}, raw_bytes, raw_decoded},
-                            Case{{"encode", "-", "-", "--format", "adpcm"}, Slurp(wav), tagged_bytes},
-                            Case{{"encode", "-", "-", "--format", "alaw"}, raw_bytes, recoded}}) {
+  for (const Case& piped :
+       {Case{{"decode", "-", "-"}, tagged_bytes, decoded}, Case{{"decode", "-", "-"}, raw_bytes, raw_decoded},
+        Case{{"decode", "-", "-", "--format", "ulaw"}, raw_bytes, raw_decoded},
+        Case{{"encode", "-", "-", "--format", "adpcm"}, Slurp(wav), tagged_bytes},
+        Case{{"encode", "-", "-", "--format", "alaw"}, raw_bytes, recoded}}) {
     const KvoxRun run = RunKvoxPiped(piped.arguments, piped.input);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.out == piped.expected) << piped.arguments[0] << ": " << run.out.size() << " bytes";
@@ -70,7 +70,8 @@ TEST(KvoxStreams, FailuresGoToStandardErrorAndNoCopyOfTheInputOutlivesTheRun) {
       std::error_code error;
       for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
         std::error_code unreadable;
-        copy_seen = copy_seen || std::filesystem::read_symlink(entry.path(), unreadable).string().starts_with(temporary);
+        copy_seen =
+            copy_seen || std::filesystem::read_symlink(entry.path(), unreadable).string().starts_with(temporary);
       }
       if (!copy_seen) usleep(100);
     }
