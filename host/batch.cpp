@@ -179,6 +179,7 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
       if (!request.vox_word) job.sound_format = SoundFormatForName(item.output);  // a .wav name
       job.raw_format = request.raw_format;
       job.raw_option_name = "--from";
+      job.read_ahead = request.jobs == 1;  // more jobs keep the cores busy already
       job.progress = [&progress, index](double fraction) {
         std::lock_guard lock(progress.mutex);
         progress.fraction_of[index] = fraction;

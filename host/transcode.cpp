@@ -142,15 +142,16 @@ std::unique_ptr<PcmSource> OpenSource(const TranscodeRequest& request, const Inp
 
 // Reads a source one step ahead on a thread of its own, so that reading the next step overlaps with the
 // coding and writing of this one: on two cores a file takes about the longer of the two instead of both
-// together. From construction on, only that thread uses the source.
+// together. From construction on, only that thread uses the source. Without `ahead` (a batch already
+// keeps every core busy with files of its own) each step is read when asked for, on the caller's thread.
 template <typename Sample>
 class ReadAhead {
  public:
-  ReadAhead(PcmSource& source, size_t step_frames) : source_(source), step_frames_(step_frames) {
+  ReadAhead(PcmSource& source, size_t step_frames, bool ahead) : source_(source), step_frames_(step_frames) {
     mine_.resize(step_frames * static_cast<size_t>(source.Channels()));
     theirs_.resize(mine_.size());
     asked_ = true;
-    worker_ = std::thread([this] { Work(); });
+    if (ahead) worker_ = std::thread([this] { Work(); });
   }
   ~ReadAhead() {
     {
@@ -158,7 +159,7 @@ class ReadAhead {
       stopping_ = true;
     }
     wake_.notify_all();
-    worker_.join();
+    if (worker_.joinable()) worker_.join();
   }
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -166,6 +167,11 @@ class ReadAhead {
   // Waits for the next step and returns its frame count, 0 at the end; Frames() holds them, the caller's
   // to change, until the next call. Rethrows what reading threw.
   size_t Next() {
+    if (!worker_.joinable()) {
+      const size_t count = Read(mine_.data());
+      fraction_done_ = source_.FractionDone();
+      return count;
+    }
     std::unique_lock lock(mutex_);
     wake_.wait(lock, [this] { return done_; });
     done_ = false;
@@ -191,11 +197,7 @@ class ReadAhead {
       double fraction_done = 0;
       std::exception_ptr failure;
       try {
-        if constexpr (std::is_same_v<Sample, float>) {
-          count = source_.ReadFloats(theirs_.data(), step_frames_);
-        } else {
-          count = source_.ReadShorts(theirs_.data(), step_frames_);
-        }
+        count = Read(theirs_.data());
         fraction_done = source_.FractionDone();
       } catch (...) {
         failure = std::current_exception();
@@ -206,6 +208,14 @@ class ReadAhead {
       failure_ = failure;
       done_ = true;
       wake_.notify_all();
+    }
+  }
+
+  size_t Read(Sample* into) {
+    if constexpr (std::is_same_v<Sample, float>) {
+      return source_.ReadFloats(into, step_frames_);
+    } else {
+      return source_.ReadShorts(into, step_frames_);
     }
   }
 
@@ -230,13 +240,13 @@ void Report(const TranscodeRequest& request, double fraction_done) {
 // in rate and rounded back to 16 bits first.
 int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWriter& writer) {
   if (source.Channels() == 1 && source.RateHz() == writer.RateHz()) {
-    ReadAhead<int16_t> reader(source, StepFrames(1));
+    ReadAhead<int16_t> reader(source, StepFrames(1), request.read_ahead);
     while (size_t count = reader.Next()) {
       writer.Append(reader.Frames(), count);
       Report(request, reader.FractionDone());
     }
   } else {
-    ReadAhead<float> reader(source, StepFrames(source.Channels()));
+    ReadAhead<float> reader(source, StepFrames(source.Channels()), request.read_ahead);
     std::vector<float> converted;
     std::vector<int16_t> samples;
     std::optional<Resampler> resampler;
@@ -269,7 +279,7 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
 }
 
 int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, PcmSink& writer) {
-  ReadAhead<int16_t> reader(source, StepFrames(source.Channels()));
+  ReadAhead<int16_t> reader(source, StepFrames(source.Channels()), request.read_ahead);
   int64_t total = 0;
   while (size_t count = reader.Next()) {
     writer.WriteShorts(reader.Frames(), count);

@@ -19,6 +19,7 @@ struct TranscodeRequest {
   std::string raw_option_name = "--format";
   bool vox_input_only = false;                         // decode takes VOX files only
   bool standard_streams = false;                       // "-" means standard input or output (decode and encode)
+  bool read_ahead = true;                              // read each step on a second thread while the last is written
   std::function<void(double fraction_done)> progress;  // called after each block, if set
 };
 
