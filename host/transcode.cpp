@@ -325,8 +325,8 @@ TranscodeOutcome Transcode(const TranscodeRequest& request) {
   const bool standard_output = request.standard_streams && request.output == "-";
   std::optional<StandardInputFile> copied_input;
   if (standard_input) copied_input.emplace();
-  const InputFile input = standard_input ? InputFile{copied_input->Path(), StandardInputName}
-                                         : InputFile{request.input, request.input};
+  const InputFile input =
+      standard_input ? InputFile{copied_input->Path(), StandardInputName} : InputFile{request.input, request.input};
   CheckInputFile(input.path, input.name);
   std::unique_ptr<PcmSource> source = OpenSource(request, input, standard_input, outcome.notes);
   const std::string output_name = standard_output ? StandardOutputName : request.output;
