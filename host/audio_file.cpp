@@ -5,9 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 #include <filesystem>
+#include <limits>
 #include <mutex>
+#include <string_view>
 
 #include "host/errors.h"
 
@@ -78,6 +79,30 @@ int MajorTypeNamed(const std::string& extension) {
   return 0;
 }
 
+// Sizes in the header: the most bytes of 16-bit audio each type can describe. Past these, libsndfile wraps
+// the sizes (WAV, AIFF, SDS) or writes files that readers misjudge or refuse (HTK, SD2), so nothing may be
+// written past them. Types not named keep 32-bit sizes that some readers take as signed: 2 GiB for the
+// whole file, less room for any header.
+constexpr int64_t SignedSizeAudioBytes = 0x7FFFFFFF - 4096;
+// A WAV file's RIFF size counts its 36 bytes of header after the size field as well as the audio.
+constexpr int64_t WavAudioBytes = 0xFFFFFFFF - 36;
+constexpr int64_t FlacFrames = (int64_t{1} << 36) - 1;  // its 36-bit count of frames
+constexpr int64_t SdsFrames = (int64_t{1} << 21) - 1;   // MIDI sample dumps count words in 21 bits
+
+bool SizesNeverRunOut(int major) {
+  switch (major) {
+    case SF_FORMAT_W64:
+    case SF_FORMAT_RF64:
+    case SF_FORMAT_CAF:
+    case SF_FORMAT_OGG:
+    case SF_FORMAT_MPEG:
+    case SF_FORMAT_RAW:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // libsndfile keeps the reason of the last failed open in one global, so opens that may fail and the
 // reading of that reason are taken one at a time across jobs.
 std::mutex& OpenMutex() {
@@ -109,15 +134,35 @@ std::string SoundExtensionList() {
   return list;
 }
 
-SoundReader::SoundReader(const std::string& path) : path_(path) {
+std::optional<int64_t> LargestFrames(int format, int channels) {
+  const int major = format & SF_FORMAT_TYPEMASK;
+  const int64_t frame_bytes = 2 * int64_t{std::max(channels, 1)};
+  if (SizesNeverRunOut(major)) return std::nullopt;
+  if (major == SF_FORMAT_FLAC) return FlacFrames;
+  if (major == SF_FORMAT_SDS) return SdsFrames;
+  if (major == SF_FORMAT_WAV) return WavAudioBytes / frame_bytes;
+  return SignedSizeAudioBytes / frame_bytes;
+}
+
+int FormatForLength(int format, int channels, std::optional<int64_t> frames, const std::string& shown_path) {
+  const std::optional<int64_t> largest = LargestFrames(format, channels);
+  if (!frames || !largest || *frames <= *largest) return format;
+  if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) return SF_FORMAT_RF64 | (format & SF_FORMAT_SUBMASK);
+  throw FileError(shown_path, "too long for a ." + LowerExtension(shown_path) + " file, which describes at most " +
+                                  std::to_string(*largest) + " frames; this audio has " + std::to_string(*frames) +
+                                  " (write .wav, which becomes RF64 past 4 GiB, or .w64, .caf or .flac)");
+}
+
+SoundReader::SoundReader(const std::string& path, const std::string& shown_path)
+    : path_(shown_path.empty() ? path : shown_path) {
   std::unique_lock lock(OpenMutex());
   file_ = sf_open(path.c_str(), SFM_READ, &info_);
-  if (file_ == nullptr) throw FileError(path, std::string("not an audio file kvox can read: ") + sf_strerror(nullptr));
+  if (file_ == nullptr) throw FileError(path_, std::string("not an audio file kvox can read: ") + sf_strerror(nullptr));
   lock.unlock();
   if (info_.channels < 1 || info_.samplerate < 1) {
     sf_close(file_);
     file_ = nullptr;
-    throw FileError(path, "the file announces no channels or no sample rate");
+    throw FileError(path_, "the file announces no channels or no sample rate");
   }
   truncated_ = LogShowsCutOffAudio(file_);
 }
@@ -141,15 +186,23 @@ size_t SoundReader::ReadFloats(float* samples, size_t frames) {
 }
 
 SoundWriter::SoundWriter(const std::string& write_path, const std::string& shown_path, int format, int rate_hz,
-                         int channels)
-    : shown_path_(shown_path), channels_(channels) {
+                         int channels, std::optional<int64_t> largest_frames)
+    : shown_path_(shown_path),
+      channels_(channels),
+      largest_frames_(largest_frames ? largest_frames : LargestFrames(format, channels)),
+      extension_(LowerExtension(shown_path)) {
   SF_INFO info{};
   info.samplerate = rate_hz;
   info.channels = channels;
   info.format = format;
-  std::lock_guard lock(OpenMutex());
+  std::unique_lock lock(OpenMutex());
   file_ = sf_open(write_path.c_str(), SFM_WRITE, &info);
   if (file_ == nullptr) throw FileError(shown_path, std::string("cannot create it: ") + sf_strerror(nullptr));
+  lock.unlock();
+  // RF64 chosen for a .wav name: should the audio end up short enough after all, the file is plain WAV.
+  if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64 && extension_ != "rf64") {
+    sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+  }
 }
 
 SoundWriter::~SoundWriter() {
@@ -157,6 +210,13 @@ SoundWriter::~SoundWriter() {
 }
 
 void SoundWriter::WriteShorts(const int16_t* samples, size_t frames) {
+  if (largest_frames_ && frames_written_ + static_cast<int64_t>(frames) > *largest_frames_) {
+    throw FileError(shown_path_, "too long for a ." + extension_ + " file, which describes at most " +
+                                     std::to_string(*largest_frames_) +
+                                     " frames; stopped there rather than write sizes that wrap (write .w64, "
+                                     ".caf or .flac instead)");
+  }
+  frames_written_ += static_cast<int64_t>(frames);
   sf_count_t put = sf_writef_short(file_, samples, static_cast<sf_count_t>(frames));
   if (put != static_cast<sf_count_t>(frames)) {
     throw FileError(shown_path_, std::string("writing failed: ") + sf_strerror(file_));

@@ -6,6 +6,7 @@
 #include <soxr.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,20 @@ int SoundFormatForName(const std::string& path);
 // "wav, flac, ogg, ..." for error messages.
 std::string SoundExtensionList();
 
+// The most frames of `channels` 16-bit channels that a file of `format` can describe, or nothing for
+// types whose sizes never run out at any length kvox can make (W64, RF64, CAF, Ogg, MP3, headerless).
+// WAV is held to its 32-bit sizes here; ForLength moves a long one to RF64.
+std::optional<int64_t> LargestFrames(int format, int channels);
+
+// The format to write `frames` frames in (when that is known before writing): `format` itself, or RF64
+// for a WAV output too long for 32-bit sizes. Throws FileError, naming `shown_path` and the types that
+// would take it, when another type cannot describe that many.
+int FormatForLength(int format, int channels, std::optional<int64_t> frames, const std::string& shown_path);
+
 class SoundReader {
  public:
-  explicit SoundReader(const std::string& path);  // throws FileError with libsndfile's reason
+  // `shown_path` is the name errors mention (`path` when empty). Throws FileError with libsndfile's reason.
+  explicit SoundReader(const std::string& path, const std::string& shown_path = "");
   ~SoundReader();
   SoundReader(const SoundReader&) = delete;
   SoundReader& operator=(const SoundReader&) = delete;
@@ -43,24 +55,39 @@ class SoundReader {
   bool truncated_ = false;
 };
 
-class SoundWriter {
+// Where 16-bit frames go: an audio file, or a WAV stream on standard output.
+class PcmSink {
  public:
-  // `write_path` is where the file is created, `shown_path` the name errors mention.
+  virtual ~PcmSink() = default;
+  // Throws FileError unless every frame is stored.
+  virtual void WriteShorts(const int16_t* samples, size_t frames) = 0;
+  // Completes the output and reports a failure to do so.
+  virtual void Finish() = 0;
+};
+
+class SoundWriter : public PcmSink {
+ public:
+  // `write_path` is where the file is created, `shown_path` the name errors mention. An RF64 `format` that
+  // FormatForLength chose for a WAV name stays plain WAV should fewer frames come than it expected.
+  // `largest_frames` overrides what the type can describe (LargestFrames), for tests.
   SoundWriter(const std::string& write_path, const std::string& shown_path, int format, int rate_hz,
-              int channels);
-  ~SoundWriter();
+              int channels, std::optional<int64_t> largest_frames = std::nullopt);
+  ~SoundWriter() override;
   SoundWriter(const SoundWriter&) = delete;
   SoundWriter& operator=(const SoundWriter&) = delete;
 
-  // Throws FileError unless every frame is stored.
-  void WriteShorts(const int16_t* samples, size_t frames);
-  // Completes the file (libsndfile fills in its header) and reports a failure to do so.
-  void Finish();
+  // Refuses, before storing any of them, frames that would take the file past what its type can describe.
+  void WriteShorts(const int16_t* samples, size_t frames) override;
+  // libsndfile fills in the header here.
+  void Finish() override;
 
  private:
   std::string shown_path_;
   SNDFILE* file_ = nullptr;
   int channels_ = 1;
+  int64_t frames_written_ = 0;
+  std::optional<int64_t> largest_frames_;
+  std::string extension_;
 };
 
 // Rate conversion of one mono stream at libsoxr's high quality.

@@ -27,31 +27,71 @@ std::string OutputName(const fs::path& relative, const BatchRequest& request, co
   return (folder / name).lexically_normal().string();
 }
 
-void AddFolder(const fs::path& folder, const BatchRequest& request, std::vector<BatchItem>& items,
-               std::vector<std::string>& walk_errors) {
+// One entry that cannot become an item (a folder that cannot be listed, a link to nothing): it fails as
+// an item of its own, so the summary counts it and the exit status shows it.
+BatchItem FailedEntry(const fs::path& path, const std::string& reason) {
+  return {path.string(), "", path.string() + ": " + reason};
+}
+
+enum class EntryKind { File, Folder, Skipped, Unreadable };
+
+// What the walk does with an entry: a regular file, or a link to one, is converted (one that then cannot be
+// opened fails with the system's reason); a folder is walked; a link to a folder is not followed, so no loop
+// of links is ever walked. Anything else cannot be read as a file and gets `reason`.
+EntryKind KindOf(const fs::path& path, const fs::file_status& own_status, std::string& reason) {
+  if (fs::is_directory(own_status)) return EntryKind::Folder;
+  if (fs::is_regular_file(own_status)) return EntryKind::File;
+  fs::file_status target = own_status;
+  if (fs::is_symlink(own_status)) {
+    std::error_code error;
+    target = fs::status(path, error);
+    if (error) {
+      reason = error == std::errc::no_such_file_or_directory
+                   ? "a symbolic link to nothing"
+                   : "a symbolic link that cannot be followed: " + error.message();
+      return EntryKind::Unreadable;
+    }
+    if (fs::is_directory(target)) return EntryKind::Skipped;
+    if (fs::is_regular_file(target)) return EntryKind::File;
+  }
+  reason = "not a regular file (a pipe, a socket or a device)";
+  return EntryKind::Unreadable;
+}
+
+// Walks `folder` and the folders below it, skipping names that begin with a full stop. Every entry that
+// cannot be listed or read is reported as a failed item.
+void WalkFolder(const fs::path& folder, std::vector<fs::path>& files, std::vector<BatchItem>& failures) {
   std::error_code error;
-  std::vector<fs::path> found;
-  fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied, error);
+  fs::directory_iterator listing(folder, error);
   if (error) {
-    walk_errors.push_back(folder.string() + ": " + error.message());
+    failures.push_back(FailedEntry(folder, "cannot list the folder: " + error.message()));
     return;
   }
-  for (; walk != fs::recursive_directory_iterator(); walk.increment(error)) {
-    if (error) {
-      walk_errors.push_back(folder.string() + ": " + error.message());
-      break;
-    }
-    const fs::path& path = walk->path();
-    if (path.filename().string().starts_with(".")) {
-      if (walk->is_directory(error)) walk.disable_recursion_pending();
-      continue;
-    }
-    if (walk->is_regular_file(error)) found.push_back(path);
+  std::vector<fs::path> subfolders;
+  for (; listing != fs::directory_iterator(); listing.increment(error)) {
+    const fs::path path = listing->path();
+    if (path.filename().string().starts_with(".")) continue;
+    std::error_code status_error;
+    const fs::file_status own_status = listing->symlink_status(status_error);
+    std::string reason = status_error.message();  // it vanished since it was listed, or cannot be looked at
+    const EntryKind kind = status_error ? EntryKind::Unreadable : KindOf(path, own_status, reason);
+    if (kind == EntryKind::File) files.push_back(path);
+    if (kind == EntryKind::Folder) subfolders.push_back(path);
+    if (kind == EntryKind::Unreadable) failures.push_back(FailedEntry(path, reason));
   }
+  if (error) failures.push_back(FailedEntry(folder, "listing the folder failed: " + error.message()));
+  for (const fs::path& subfolder : subfolders) WalkFolder(subfolder, files, failures);
+}
+
+void AddFolder(const fs::path& folder, const BatchRequest& request, std::vector<BatchItem>& items) {
+  std::vector<fs::path> found;
+  std::vector<BatchItem> failures;
+  WalkFolder(folder, found, failures);
   std::sort(found.begin(), found.end());
   for (const fs::path& path : found) {
     items.push_back({path.string(), OutputName(path.lexically_relative(folder), request, request.output_folder), ""});
   }
+  items.insert(items.end(), failures.begin(), failures.end());
 }
 
 // Two inputs that would make the same output, or an output that would replace its own input, make the
@@ -59,6 +99,7 @@ void AddFolder(const fs::path& folder, const BatchRequest& request, std::vector<
 void MarkClashes(std::vector<BatchItem>& items) {
   std::map<std::string, std::string> owner_of;
   for (BatchItem& item : items) {
+    if (!item.error.empty()) continue;
     std::error_code error;
     fs::path input = fs::weakly_canonical(item.input, error);
     fs::path output = fs::weakly_canonical(item.output, error);
@@ -138,6 +179,7 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
       if (!request.vox_word) job.sound_format = SoundFormatForName(item.output);  // a .wav name
       job.raw_format = request.raw_format;
       job.raw_option_name = "--from";
+      job.read_ahead = request.jobs == 1;  // more jobs keep the cores busy already
       job.progress = [&progress, index](double fraction) {
         std::lock_guard lock(progress.mutex);
         progress.fraction_of[index] = fraction;
@@ -167,12 +209,12 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
 
 }  // namespace
 
-std::vector<BatchItem> PlanBatch(const BatchRequest& request, std::vector<std::string>& walk_errors) {
+std::vector<BatchItem> PlanBatch(const BatchRequest& request) {
   std::vector<BatchItem> items;
   for (const std::string& path : request.paths) {
     std::error_code error;
     if (fs::is_directory(path, error)) {
-      AddFolder(path, request, items, walk_errors);
+      AddFolder(path, request, items);
     } else {
       // Given by name, a file is always tried; a missing one fails as its own item.
       items.push_back({path, OutputName(fs::path(path).filename(), request, request.output_folder), ""});
@@ -183,9 +225,7 @@ std::vector<BatchItem> PlanBatch(const BatchRequest& request, std::vector<std::s
 }
 
 int RunConvert(const BatchRequest& request) {
-  std::vector<std::string> walk_errors;
-  std::vector<BatchItem> items = PlanBatch(request, walk_errors);
-  for (const std::string& error : walk_errors) std::fprintf(stderr, "kvox: %s\n", error.c_str());
+  std::vector<BatchItem> items = PlanBatch(request);
 
   std::error_code error;
   fs::create_directories(request.output_folder, error);
@@ -253,5 +293,5 @@ int RunConvert(const BatchRequest& request) {
               progress.audio_seconds / 3600, elapsed);
   if (progress.files_failed > 0) std::printf("; %zu failed", progress.files_failed);
   std::printf("\n");
-  return progress.files_failed > 0 || !walk_errors.empty() || items.empty() ? 1 : 0;
+  return progress.files_failed > 0 || items.empty() ? 1 : 0;
 }

@@ -26,7 +26,9 @@ struct BatchItem {
 
 // The inputs in a stable order, each with its output name: a file given by name lands in the output folder
 // under its own name; a file found in a folder keeps its place below that folder. The extension becomes
-// .vox or .wav. Files whose names begin with a full stop are skipped inside folders.
-std::vector<BatchItem> PlanBatch(const BatchRequest& request, std::vector<std::string>& walk_errors);
+// .vox or .wav. Files whose names begin with a full stop are skipped inside folders, and links to folders
+// are not followed; an entry that cannot be listed or read (a dangling link, a folder without permission,
+// one that vanished during the walk) is an item that fails with its reason.
+std::vector<BatchItem> PlanBatch(const BatchRequest& request);
 
 int RunConvert(const BatchRequest& request);

@@ -1,6 +1,7 @@
 #include "host/commands.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 
@@ -23,6 +24,7 @@ struct FileFacts {
   std::string display_name;
   std::optional<int32_t> rate_hz;
   std::optional<int64_t> decoded_bytes;
+  bool decoded_at_least = false;  // the plug-in's figure is its ceiling: the file decodes to more
   std::string note;
   std::optional<RawVoxDetection> detection;  // what a raw file's content says of it
 };
@@ -50,6 +52,12 @@ FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_fo
     if (facts.tagged) {
       facts.rate_hz = reader.RateHz();
       facts.decoded_bytes = reader.SizeBytes();
+      // Past its ceiling the plug-in reports the ceiling, or 0 for a file too long to measure at all.
+      if (reader.ExpectedBytes() > LargestReportedBytes &&
+          (*facts.decoded_bytes == LargestReportedBytes || *facts.decoded_bytes == 0)) {
+        facts.decoded_bytes = LargestReportedBytes;
+        facts.decoded_at_least = true;
+      }
     } else {
       const RawFormatChoice choice = ChooseRawFormat(path, raw_format, "--format");
       // info reports the content even when --format names the coding, so the two can be compared.
@@ -77,16 +85,21 @@ FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_fo
 
 std::optional<double> DurationSeconds(const FileFacts& facts) {
   if (!facts.rate_hz || !facts.decoded_bytes || *facts.rate_hz <= 0) return std::nullopt;
-  return static_cast<double>(*facts.decoded_bytes / 2) / *facts.rate_hz;
+  const double seconds = static_cast<double>(*facts.decoded_bytes / 2) / *facts.rate_hz;
+  // A lower bound is cut down to the figures shown, never rounded up past what is known.
+  return facts.decoded_at_least ? std::floor(seconds * 1e6) / 1e6 : seconds;
 }
 
 void PrintText(const FileFacts& facts) {
   std::string line = facts.file + ": " + (facts.tagged ? "tagged " + std::string(TagOf(facts.opened_word)) : "raw");
   line += ", " + facts.display_name;
   if (auto seconds = DurationSeconds(facts)) {
-    char figures[160];
-    std::snprintf(figures, sizeof(figures), ", %d Hz, %.3f s, %" PRId64 " bytes of 16-bit mono PCM", *facts.rate_hz,
-                  *seconds, *facts.decoded_bytes);
+    if (facts.decoded_at_least) *seconds = std::floor(*seconds * 1e3) / 1e3;
+    const char* at_least = facts.decoded_at_least ? "at least " : "";
+    char figures[200];
+    std::snprintf(figures, sizeof(figures), ", %d Hz, %s%.3f s, %s%" PRId64 " bytes of 16-bit mono PCM%s",
+                  *facts.rate_hz, at_least, *seconds, at_least, *facts.decoded_bytes,
+                  facts.decoded_at_least ? " (more than the plug-in can report)" : "");
     line += figures;
   }
   if (!facts.note.empty()) line += " (" + facts.note + ")";
@@ -129,10 +142,10 @@ void PrintJson(const FileFacts& facts, bool last) {
   std::printf("\"vox\": true, \"form\": \"%s\", \"tag\": %s, \"options_word\": %u, \"display_name\": %s, ",
               facts.tagged ? "tagged" : "raw", tag.c_str(), facts.read_word, JsonQuoted(facts.display_name).c_str());
   if (auto seconds = DurationSeconds(facts)) {
-    std::printf("\"rate_hz\": %d, \"duration_s\": %.6f, \"decoded_bytes\": %" PRId64, *facts.rate_hz, *seconds,
-                *facts.decoded_bytes);
+    std::printf("\"rate_hz\": %d, \"duration_s\": %.6f, \"decoded_bytes\": %" PRId64 ", \"duration_at_least\": %s",
+                *facts.rate_hz, *seconds, *facts.decoded_bytes, facts.decoded_at_least ? "true" : "false");
   } else {
-    std::printf("\"rate_hz\": null, \"duration_s\": null, \"decoded_bytes\": null");
+    std::printf("\"rate_hz\": null, \"duration_s\": null, \"decoded_bytes\": null, \"duration_at_least\": null");
   }
   if (!facts.note.empty()) std::printf(", \"note\": %s", JsonQuoted(facts.note).c_str());
   if (facts.detection) std::printf(", \"detected\": %s", DetectionJson(*facts.detection).c_str());
@@ -196,6 +209,7 @@ int RunDecode(const std::string& input, const std::string& output, std::optional
   request.output = output;
   request.raw_format = raw_format;
   request.vox_input_only = true;
+  request.standard_streams = true;
   try {
     request.sound_format = SoundFormatForName(output);
   } catch (const std::exception& failure) {
@@ -213,6 +227,7 @@ int RunEncode(const std::string& input, const std::string& output, OptionsWord c
   request.raw_format = raw_format;
   request.raw_option_name = "--from";
   request.vox_word = code | (no_header ? NoHeaderFlag : 0);
+  request.standard_streams = true;
   return RunOne(request);
 }
 

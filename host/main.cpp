@@ -57,8 +57,12 @@ int main(int argc, char** argv) {
 
   std::string decode_input, decode_output, decode_format;
   CLI::App* decode = app.add_subcommand("decode", "VOX file to an audio file (type from OUT's extension, WAV by default)");
-  decode->add_option("IN", decode_input, "VOX file")->required();
-  decode->add_option("OUT", decode_output, "Audio file: .wav, .flac, .ogg, .aiff, ...")->required();
+  decode->add_option("IN", decode_input, "VOX file, or - for standard input")->required();
+  decode
+      ->add_option("OUT", decode_output,
+                   "Audio file: .wav, .flac, .ogg, .aiff, ...; or - for WAV on standard output, with its true "
+                   "sizes (the same bytes as a .wav file)")
+      ->required();
   decode->add_option("--format", decode_format,
                      "Coding of a raw (untagged) VOX file, instead of detecting it; a tag always decides")
       ->check(CheckCodingName);
@@ -66,8 +70,9 @@ int main(int argc, char** argv) {
   std::string encode_input, encode_output, encode_format, encode_from;
   bool encode_no_header = false;
   CLI::App* encode = app.add_subcommand("encode", "Any audio file (or VOX file) to a VOX file");
-  encode->add_option("IN", encode_input, "Audio file libsndfile reads, or a VOX file")->required();
-  encode->add_option("OUT", encode_output, "VOX file to write")->required();
+  encode->add_option("IN", encode_input, "Audio file libsndfile reads, or a VOX file; - for standard input")
+      ->required();
+  encode->add_option("OUT", encode_output, "VOX file to write, or - for standard output")->required();
   encode->add_option("--format", encode_format, "Coding to write")->required()->check(CheckCodingName);
   encode->add_flag("--no-header", encode_no_header, "Write a raw file, without the coding tag");
   encode->add_option("--from", encode_from, "Coding of a raw (untagged) VOX input, instead of detecting it")

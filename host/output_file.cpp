@@ -29,7 +29,7 @@ struct CleanupSlot {
 constexpr size_t CleanupSlotCount = 256;  // far more than the outputs in flight at once (one per job)
 std::array<CleanupSlot, CleanupSlotCount> cleanup_slots;
 mode_t creation_mask = 022;
-constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 int ClaimCleanupSlot(const std::string& path) {
   if (path.size() >= PATH_MAX) return -1;
@@ -71,6 +71,15 @@ void PrepareOutputFiles() {
   for (int signal_number : CleanupSignals) std::signal(signal_number, RemovePendingAndDie);
 }
 
+CleanupSignalsHeld::CleanupSignalsHeld() {
+  sigset_t cleanup_signals;
+  sigemptyset(&cleanup_signals);
+  for (int signal_number : CleanupSignals) sigaddset(&cleanup_signals, signal_number);
+  pthread_sigmask(SIG_BLOCK, &cleanup_signals, &previous_);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
 PendingOutput::PendingOutput(const std::string& final_path) : final_path_(final_path) {
   final_mode_ = 0666 & ~creation_mask;
   struct stat info {};
@@ -90,16 +99,14 @@ PendingOutput::PendingOutput(const std::string& final_path) : final_path_(final_
   // The temporary name hides in the folder listing and keeps the final name, shortened to stay legal.
   std::string base = std::filesystem::path(final_path).filename().string().substr(0, 200);
   std::string pattern = folder + "/." + base + ".kvox-XXXXXX";
-  // A signal between creating the file and registering it would leave the file behind, so the two happen
-  // with the cleanup signals held back.
-  sigset_t cleanup_signals, previous;
-  sigemptyset(&cleanup_signals);
-  for (int signal_number : CleanupSignals) sigaddset(&cleanup_signals, signal_number);
-  pthread_sigmask(SIG_BLOCK, &cleanup_signals, &previous);
-  int descriptor = mkstemp(pattern.data());
-  int error_number = errno;
-  if (descriptor >= 0) cleanup_slot_ = ClaimCleanupSlot(pattern);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  int descriptor = -1;
+  int error_number = 0;
+  {
+    const CleanupSignalsHeld held;
+    descriptor = mkstemp(pattern.data());
+    error_number = errno;
+    if (descriptor >= 0) cleanup_slot_ = ClaimCleanupSlot(pattern);
+  }
   if (descriptor < 0) {
     throw FileError(final_path, "cannot create a file in " + folder + ": " + SystemReason(error_number));
   }

@@ -4,6 +4,7 @@
 // exists (a device such as /dev/null or /dev/full, a pipe) cannot be renamed over and is written directly.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -32,6 +33,20 @@ class PendingOutput {
   int cleanup_slot_ = -1;
 };
 
-// Once, at program start before any thread: learns the file creation mask and makes SIGINT, SIGTERM and
-// SIGHUP remove every pending temporary file before the program ends.
+// Once, at program start before any thread: learns the file creation mask and makes SIGINT, SIGTERM,
+// SIGHUP and SIGPIPE (a reader of standard output that went away) remove every pending temporary file
+// before the program ends.
 void PrepareOutputFiles();
+
+// Holds back the signals above for its lifetime, so that a file made meanwhile is registered for removal,
+// or unlinked, before a signal can end the program and leave it behind.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld();
+  ~CleanupSignalsHeld();
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};

@@ -217,8 +217,9 @@ std::string DetectionSummary(const RawVoxDetection& detection) {
   return "coding " + CodingPart(detection) + "; " + RatePart(detection);
 }
 
-RawVoxDetection DetectRawFile(const std::string& path) {
-  const Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+RawVoxDetection DetectRawFile(const std::string& file_path, const std::string& shown_path) {
+  const std::string& path = shown_path.empty() ? file_path : shown_path;
+  const Descriptor file(open(file_path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.Get() < 0) throw FileError(path, SystemReason(errno));
   struct stat info {};
   if (fstat(file.Get(), &info) != 0) throw FileError(path, SystemReason(errno));
@@ -237,15 +238,16 @@ RawVoxDetection DetectRawFile(const std::string& path) {
   return DetectRawVox(bytes.Data(), byte_count);
 }
 
-RawFormatChoice ChooseRawFormat(const std::string& path, std::optional<OptionsWord> requested,
-                                const std::string& option_name) {
+RawFormatChoice ChooseRawFormat(const std::string& file_path, std::optional<OptionsWord> requested,
+                                const std::string& option_name, const std::string& shown_path) {
+  const std::string& path = shown_path.empty() ? file_path : shown_path;
   RawFormatChoice choice;
   if (requested) {
     choice.word = requested;
     choice.source = option_name;
     return choice;
   }
-  choice.detection = DetectRawFile(path);
+  choice.detection = DetectRawFile(file_path, path);
   const RawVoxDetection& detection = *choice.detection;
   if (!detection.coding || detection.confidence < ActOnConfidence) {
     choice.advice = Advice(detection, option_name);

@@ -28,13 +28,15 @@ struct RawFormatChoice {
 
 // `requested` is the coding the user named for raw inputs (--format or --from), if any; it always wins and
 // the content is then not looked at. `option_name` is the option's spelling in the command at hand, so the
-// advice names it. Throws FileError when the file cannot be read.
+// advice names it. Throws FileError when the file cannot be read. Notes and errors name `shown_path`
+// (`path` when empty).
 RawFormatChoice ChooseRawFormat(const std::string& path, std::optional<OptionsWord> requested,
-                                const std::string& option_name);
+                                const std::string& option_name, const std::string& shown_path = "");
 
 // What the content of the file at `path` says of its coding and rate. Reads only the bytes the detector
-// looks at (a long file is sampled in a few chunks). Throws FileError when the file cannot be read.
-RawVoxDetection DetectRawFile(const std::string& path);
+// looks at (a long file is sampled in a few chunks). Throws FileError, naming `shown_path` (`path` when
+// empty), when the file cannot be read.
+RawVoxDetection DetectRawFile(const std::string& path, const std::string& shown_path = "");
 
 // "coding A-law, confidence 0.99; rate unknown from content", for people.
 std::string DetectionSummary(const RawVoxDetection& detection);

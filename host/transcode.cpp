@@ -6,13 +6,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
 
 #include "host/audio_file.h"
 #include "host/codes.h"
 #include "host/errors.h"
 #include "host/output_file.h"
 #include "host/raw_format.h"
+#include "host/standard_streams.h"
 #include "host/vox_file.h"
 
 namespace {
@@ -34,21 +40,30 @@ class PcmSource {
   virtual size_t ReadShorts(int16_t* samples, size_t max_frames) = 0;
   virtual size_t ReadFloats(float* samples, size_t max_frames) = 0;
   virtual double FractionDone() const = 0;
+  // The frames the whole source holds, when that is known before reading.
+  virtual std::optional<int64_t> ExpectedFrames() const = 0;
+};
+
+// The input as opened: its path, and its name in messages.
+struct InputFile {
+  std::string path;
+  std::string name;
 };
 
 class VoxSource : public PcmSource {
  public:
-  VoxSource(const TranscodeRequest& request, std::vector<std::string>& notes) : reader_(request.input) {
+  VoxSource(const TranscodeRequest& request, const InputFile& input, std::vector<std::string>& notes)
+      : reader_(input.path, input.name) {
     if (!reader_.Tagged()) {
-      RawFormatChoice choice = ChooseRawFormat(request.input, request.raw_format, request.raw_option_name);
-      if (!choice.word) throw FileError(request.input, choice.reason);
+      RawFormatChoice choice = ChooseRawFormat(input.path, request.raw_format, request.raw_option_name, input.name);
+      if (!choice.word) throw FileError(input.name, choice.reason);
       notes.insert(notes.end(), choice.notes.begin(), choice.notes.end());
       reader_.SetFormat(*choice.word);
     } else if (request.raw_format && *request.raw_format != reader_.OpenedWord()) {
-      notes.push_back(request.input + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +
+      notes.push_back(input.name + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +
                       ", which decides its coding; " + request.raw_option_name + " applies to raw files only");
     }
-    expected_bytes_ = std::max<int64_t>(reader_.SizeBytes(), 1);
+    expected_bytes_ = std::max<int64_t>(reader_.ExpectedBytes(), 1);
   }
   int Channels() const override { return 1; }
   int RateHz() const override { return reader_.RateHz(); }
@@ -69,9 +84,9 @@ class VoxSource : public PcmSource {
     return count;
   }
   double FractionDone() const override {
-    // The plug-in's size of a raw file stays as computed before its coding was set, so it only guides.
     return std::min(1.0, static_cast<double>(reader_.DeliveredBytes()) / static_cast<double>(expected_bytes_));
   }
+  std::optional<int64_t> ExpectedFrames() const override { return reader_.ExpectedBytes() / 2; }
 
  private:
   VoxReader reader_;
@@ -81,9 +96,9 @@ class VoxSource : public PcmSource {
 
 class SoundSource : public PcmSource {
  public:
-  SoundSource(const std::string& path, std::vector<std::string>& notes) : reader_(path) {
+  SoundSource(const InputFile& input, std::vector<std::string>& notes) : reader_(input.path, input.name) {
     if (reader_.Truncated()) {
-      notes.push_back(path + ": cut off: its header promises more audio than it holds; using what it holds");
+      notes.push_back(input.name + ": cut off: its header promises more audio than it holds; using what it holds");
     }
   }
   int Channels() const override { return reader_.Channels(); }
@@ -95,36 +110,143 @@ class SoundSource : public PcmSource {
                ? std::min(1.0, static_cast<double>(reader_.FramesRead()) / static_cast<double>(reader_.Frames()))
                : 0.0;
   }
+  std::optional<int64_t> ExpectedFrames() const override {
+    // libsndfile gives a huge count for a stream whose length it cannot learn.
+    if (reader_.Frames() < 0 || reader_.Frames() >= (int64_t{1} << 48)) return std::nullopt;
+    return reader_.Frames();
+  }
 
  private:
   SoundReader reader_;
 };
 
-std::unique_ptr<PcmSource> OpenSource(const TranscodeRequest& request, std::vector<std::string>& notes) {
-  if (PluginTakes(request.input)) return std::make_unique<VoxSource>(request, notes);
-  if (request.vox_input_only) {
-    throw FileError(request.input, "not a VOX file: it has no coding tag and its name does not end in .vox");
+std::unique_ptr<PcmSource> OpenSource(const TranscodeRequest& request, const InputFile& input, bool standard_input,
+                                      std::vector<std::string>& notes) {
+  // Standard input has no name to tell a raw VOX file by: decode takes it as VOX, and encode takes what is
+  // neither tagged nor an audio file libsndfile reads as raw VOX, which detection or --from then settles.
+  if (PluginTakes(input.path) || (standard_input && request.vox_input_only)) {
+    return std::make_unique<VoxSource>(request, input, notes);
   }
-  return std::make_unique<SoundSource>(request.input, notes);
+  if (request.vox_input_only) {
+    throw FileError(input.name, "not a VOX file: it has no coding tag and its name does not end in .vox");
+  }
+  if (standard_input) {
+    try {
+      return std::make_unique<SoundSource>(input, notes);
+    } catch (const FileError&) {
+      return std::make_unique<VoxSource>(request, input, notes);
+    }
+  }
+  return std::make_unique<SoundSource>(input, notes);
 }
 
-void Report(const TranscodeRequest& request, const PcmSource& source) {
-  if (request.progress) request.progress(source.FractionDone());
+// Reads a source one step ahead on a thread of its own, so that reading the next step overlaps with the
+// coding and writing of this one: on two cores a file takes about the longer of the two instead of both
+// together. From construction on, only that thread uses the source. Without `ahead` (a batch already
+// keeps every core busy with files of its own) each step is read when asked for, on the caller's thread.
+template <typename Sample>
+class ReadAhead {
+ public:
+  ReadAhead(PcmSource& source, size_t step_frames, bool ahead) : source_(source), step_frames_(step_frames) {
+    mine_.resize(step_frames * static_cast<size_t>(source.Channels()));
+    theirs_.resize(mine_.size());
+    asked_ = true;
+    if (ahead) worker_ = std::thread([this] { Work(); });
+  }
+  ~ReadAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Waits for the next step and returns its frame count, 0 at the end; Frames() holds them, the caller's
+  // to change, until the next call. Rethrows what reading threw.
+  size_t Next() {
+    if (!worker_.joinable()) {
+      const size_t count = Read(mine_.data());
+      fraction_done_ = source_.FractionDone();
+      return count;
+    }
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return done_; });
+    done_ = false;
+    if (failure_) std::rethrow_exception(failure_);
+    std::swap(mine_, theirs_);
+    fraction_done_ = their_fraction_done_;
+    asked_ = count_ > 0;
+    wake_.notify_all();
+    return count_;
+  }
+  Sample* Frames() { return mine_.data(); }
+  double FractionDone() const { return fraction_done_; }
+
+ private:
+  void Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return asked_ || stopping_; });
+      if (stopping_) return;
+      asked_ = false;
+      lock.unlock();
+      size_t count = 0;
+      double fraction_done = 0;
+      std::exception_ptr failure;
+      try {
+        count = Read(theirs_.data());
+        fraction_done = source_.FractionDone();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      count_ = count;
+      their_fraction_done_ = fraction_done;
+      failure_ = failure;
+      done_ = true;
+      wake_.notify_all();
+    }
+  }
+
+  size_t Read(Sample* into) {
+    if constexpr (std::is_same_v<Sample, float>) {
+      return source_.ReadFloats(into, step_frames_);
+    } else {
+      return source_.ReadShorts(into, step_frames_);
+    }
+  }
+
+  PcmSource& source_;
+  const size_t step_frames_;
+  std::vector<Sample> mine_, theirs_;  // the caller's step, and the one being read
+  double fraction_done_ = 0;
+  std::mutex mutex_;  // guards what follows, and the hand-over of theirs_
+  std::condition_variable wake_;
+  bool asked_ = false, done_ = false, stopping_ = false;
+  size_t count_ = 0;
+  double their_fraction_done_ = 0;
+  std::exception_ptr failure_;
+  std::thread worker_;
+};
+
+void Report(const TranscodeRequest& request, double fraction_done) {
+  if (request.progress) request.progress(fraction_done);
 }
 
 // Mono 16-bit at the coding's rate goes to the plug-in untouched; anything else is mixed down, converted
 // in rate and rounded back to 16 bits first.
 int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWriter& writer) {
   if (source.Channels() == 1 && source.RateHz() == writer.RateHz()) {
-    const size_t step = StepFrames(1);
-    std::vector<int16_t> samples(step);
-    while (size_t count = source.ReadShorts(samples.data(), step)) {
-      writer.Append(samples.data(), count);
-      Report(request, source);
+    ReadAhead<int16_t> reader(source, StepFrames(1), request.read_ahead);
+    while (size_t count = reader.Next()) {
+      writer.Append(reader.Frames(), count);
+      Report(request, reader.FractionDone());
     }
   } else {
-    const size_t step = StepFrames(source.Channels());
-    std::vector<float> frames(step * static_cast<size_t>(source.Channels()));
+    ReadAhead<float> reader(source, StepFrames(source.Channels()), request.read_ahead);
     std::vector<float> converted;
     std::vector<int16_t> samples;
     std::optional<Resampler> resampler;
@@ -134,16 +256,17 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
       ToPcm16(mono, count, samples.data());
       writer.Append(samples.data(), count);
     };
-    while (size_t count = source.ReadFloats(frames.data(), step)) {
-      size_t mono_count = MixToMono(frames.data(), count, source.Channels());
+    while (size_t count = reader.Next()) {
+      float* frames = reader.Frames();
+      size_t mono_count = MixToMono(frames, count, source.Channels());
       if (resampler) {
         converted.clear();
-        resampler->Process(frames.data(), mono_count, converted);
+        resampler->Process(frames, mono_count, converted);
         hand_over(converted.data(), converted.size());
       } else {
-        hand_over(frames.data(), mono_count);
+        hand_over(frames, mono_count);
       }
-      Report(request, source);
+      Report(request, reader.FractionDone());
     }
     if (resampler) {
       converted.clear();
@@ -155,50 +278,94 @@ int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWrite
   return writer.WrittenSamples();
 }
 
-int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, SoundWriter& writer) {
-  const size_t step = StepFrames(source.Channels());
-  std::vector<int16_t> frames(step * static_cast<size_t>(source.Channels()));
+int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, PcmSink& writer) {
+  ReadAhead<int16_t> reader(source, StepFrames(source.Channels()), request.read_ahead);
   int64_t total = 0;
-  while (size_t count = source.ReadShorts(frames.data(), step)) {
-    writer.WriteShorts(frames.data(), count);
+  while (size_t count = reader.Next()) {
+    writer.WriteShorts(reader.Frames(), count);
     total += static_cast<int64_t>(count);
-    Report(request, source);
+    Report(request, reader.FractionDone());
   }
   writer.Finish();
   return total;
 }
 
+// Refuses, before the output is created, a VOX output longer than the plug-in can measure.
+void CheckVoxLength(const PcmSource& source, OptionsWord word, const std::string& output_name) {
+  const std::optional<int64_t> frames = source.ExpectedFrames();
+  if (!frames) return;
+  // At another rate the count is what rate conversion will make of it, give or take a sample.
+  const int64_t samples = *frames * SampleRate(word) / std::max(source.RateHz(), 1);
+  const int64_t bytes = VoxFileBytes(word, samples);
+  if (bytes > LargestVoxFileBytes) {
+    throw FileError(output_name, "too long for a VOX file: it would take " + std::to_string(bytes) +
+                                     " bytes, and the plug-in cannot measure one of 4 GiB or more (split the input)");
+  }
+}
+
 }  // namespace
 
-void CheckInputFile(const std::string& path) {
+void CheckInputFile(const std::string& path, const std::string& shown_path) {
+  const std::string& name = shown_path.empty() ? path : shown_path;
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) throw FileError(path, SystemReason(errno));
-  if (S_ISDIR(info.st_mode)) throw FileError(path, "is a folder, not a file");
+  if (stat(path.c_str(), &info) != 0) throw FileError(name, SystemReason(errno));
+  if (S_ISDIR(info.st_mode)) throw FileError(name, "is a folder, not a file");
   // The plug-in reads a file's first bytes to recognise it and then opens it again, which a pipe or a
   // device cannot replay.
-  if (!S_ISREG(info.st_mode)) throw FileError(path, "not a regular file (a pipe or a device cannot be read twice)");
+  if (!S_ISREG(info.st_mode)) throw FileError(name, "not a regular file (a pipe or a device cannot be read twice)");
   int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) throw FileError(path, SystemReason(errno));
+  if (descriptor < 0) throw FileError(name, SystemReason(errno));
   close(descriptor);
-  if (info.st_size == 0) throw FileError(path, "is empty: it holds no audio");
+  if (info.st_size == 0) throw FileError(name, "is empty: it holds no audio");
 }
 
 TranscodeOutcome Transcode(const TranscodeRequest& request) {
   TranscodeOutcome outcome;
-  CheckInputFile(request.input);
-  std::unique_ptr<PcmSource> source = OpenSource(request, outcome.notes);
-  // The output is created only once the input has proved readable.
-  PendingOutput output(request.output);
+  const bool standard_input = request.standard_streams && request.input == "-";
+  const bool standard_output = request.standard_streams && request.output == "-";
+  std::optional<StandardInputFile> copied_input;
+  if (standard_input) copied_input.emplace();
+  const InputFile input =
+      standard_input ? InputFile{copied_input->Path(), StandardInputName} : InputFile{request.input, request.input};
+  CheckInputFile(input.path, input.name);
+  std::unique_ptr<PcmSource> source = OpenSource(request, input, standard_input, outcome.notes);
+  const std::string output_name = standard_output ? StandardOutputName : request.output;
+
+  // The output is created only once the input has proved readable and its length fits the output's type.
   if (request.vox_word) {
-    VoxWriter writer(output.WritePath(), request.output, *request.vox_word);
-    int64_t samples = CodeIntoVox(request, *source, writer);
-    outcome.audio_seconds = static_cast<double>(samples) / writer.RateHz();
-  } else {
-    SoundWriter writer(output.WritePath(), request.output, request.sound_format, source->RateHz(),
-                       source->Channels());
-    int64_t frames = CopyIntoSoundFile(request, *source, writer);
-    outcome.audio_seconds = static_cast<double>(frames) / source->RateHz();
+    CheckVoxLength(*source, *request.vox_word, output_name);
+    int64_t samples = 0;
+    int rate_hz = 0;
+    if (standard_output) {
+      StandardOutputRelay relay;  // outlives the writer's handle on its pipe
+      VoxWriter writer(relay.WritePath(), output_name, *request.vox_word);
+      relay.WriterOpened();
+      samples = CodeIntoVox(request, *source, writer);
+      rate_hz = writer.RateHz();
+      relay.Finish();
+    } else {
+      PendingOutput output(request.output);
+      VoxWriter writer(output.WritePath(), request.output, *request.vox_word);
+      samples = CodeIntoVox(request, *source, writer);
+      rate_hz = writer.RateHz();
+      output.Commit();
+    }
+    outcome.audio_seconds = static_cast<double>(samples) / rate_hz;
+    return outcome;
   }
-  output.Commit();
+
+  const std::optional<int64_t> expected_frames = source->ExpectedFrames();
+  int64_t frames = 0;
+  if (standard_output) {
+    StandardOutputWav writer(source->RateHz(), source->Channels(), expected_frames.value_or(0));
+    frames = CopyIntoSoundFile(request, *source, writer);
+  } else {
+    const int format = FormatForLength(request.sound_format, source->Channels(), expected_frames, request.output);
+    PendingOutput output(request.output);
+    SoundWriter writer(output.WritePath(), request.output, format, source->RateHz(), source->Channels());
+    frames = CopyIntoSoundFile(request, *source, writer);
+    output.Commit();
+  }
+  outcome.audio_seconds = static_cast<double>(frames) / source->RateHz();
   return outcome;
 }

@@ -11,13 +11,15 @@
 #include "plugin/catalogue.h"
 
 struct TranscodeRequest {
-  std::string input;
-  std::string output;
+  std::string input;                      // a path, or "-" for standard input when standard_streams is set
+  std::string output;                     // a path, or "-" for standard output when standard_streams is set
   std::optional<OptionsWord> vox_word;    // write a VOX file with this options word (code and header flag)
   int sound_format = 0;                   // otherwise an audio file of this libsndfile format
   std::optional<OptionsWord> raw_format;  // the coding the user named for raw VOX inputs
   std::string raw_option_name = "--format";
-  bool vox_input_only = false;            // decode takes VOX files only
+  bool vox_input_only = false;                         // decode takes VOX files only
+  bool standard_streams = false;                       // "-" means standard input or output (decode and encode)
+  bool read_ahead = true;                              // read each step on a second thread while the last is written
   std::function<void(double fraction_done)> progress;  // called after each block, if set
 };
 
@@ -30,5 +32,5 @@ struct TranscodeOutcome {
 TranscodeOutcome Transcode(const TranscodeRequest& request);
 
 // Rejects, with the system's reason, an input that is missing, a folder, a pipe or device, unreadable or
-// empty, before any library sees it.
-void CheckInputFile(const std::string& path);
+// empty, before any library sees it. Errors name `shown_path` (`path` when empty).
+void CheckInputFile(const std::string& path, const std::string& shown_path = "");

@@ -1,5 +1,7 @@
 #include "host/vox_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,17 +20,26 @@ std::string WithSystemHint(const std::string& reason, int error_number) {
 
 bool PluginTakes(const std::string& path) { return FilterUnderstandsFormat(path.c_str()) == 1; }
 
-VoxReader::VoxReader(const std::string& path) : path_(path) {
+int64_t VoxFileBytes(OptionsWord word, int64_t samples) {
+  const int64_t tag = (word & NoHeaderFlag) != 0 ? 0 : FileTagLength;
+  // ADPCM packs two samples to a byte, the last one alone in a byte of its own.
+  return tag + (IsAdpcm(word) ? (samples + 1) / 2 : samples);
+}
+
+VoxReader::VoxReader(const std::string& path, const std::string& shown_path)
+    : path_(shown_path.empty() ? path : shown_path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) file_bytes_ = info.st_size;
   int32_t rate = 0;
   int16_t bits = 0;
   int16_t channels = 0;
   int32_t block_bytes = 0;
   errno = 0;
   handle_ = OpenFilterInput(path.c_str(), &rate, &bits, &channels, 0, &block_bytes);
-  if (handle_ == nullptr) throw FileError(path, WithSystemHint("the plug-in cannot open it", errno));
+  if (handle_ == nullptr) throw FileError(path_, WithSystemHint("the plug-in cannot open it", errno));
   if (bits != 16 || channels != 1) {
-    throw FileError(path, "the plug-in announced " + std::to_string(bits) + "-bit audio with " +
-                              std::to_string(channels) + " channels, not 16-bit mono");
+    throw FileError(path_, "the plug-in announced " + std::to_string(bits) + "-bit audio with " +
+                               std::to_string(channels) + " channels, not 16-bit mono");
   }
   // Reads never ask for more than the plug-in announced, nor more than our buffers hold.
   if (block_bytes > 0) block_bytes_ = std::min(block_bytes & ~3, BlockSize);
@@ -58,6 +69,12 @@ std::string VoxReader::DisplayName() const {
 
 int64_t VoxReader::SizeBytes() const { return FilterGetFileSize(handle_); }
 
+int64_t VoxReader::ExpectedBytes() const {
+  const OptionsWord word = CurrentWord();
+  const int64_t data_bytes = std::max<int64_t>(0, file_bytes_ - (Tagged() ? FileTagLength : 0));
+  return data_bytes * PcmBytesPerFileByte(word);
+}
+
 size_t VoxReader::Read(int16_t* samples) {
   errno = 0;
   int32_t got_bytes = ReadFilterInput(handle_, reinterpret_cast<uint8_t*>(samples), block_bytes_);
@@ -81,6 +98,7 @@ VoxWriter::VoxWriter(const std::string& write_path, const std::string& shown_pat
     throw FileError(shown_path, WithSystemHint("the plug-in cannot create it or write its tag", errno));
   }
   rate_hz_ = rate;
+  word_ = word;
   if (block_bytes > 0) block_samples_ = static_cast<size_t>(std::min(block_bytes & ~3, BlockSize) / 2);
   if (block_samples_ == 0) block_samples_ = BlockSize / 2;
   block_.resize(block_samples_);
@@ -92,6 +110,10 @@ VoxWriter::~VoxWriter() {
 
 void VoxWriter::WriteBlock(int16_t* samples, size_t count) {
   if (count == 0) return;
+  if (VoxFileBytes(word_, written_samples_ + static_cast<int64_t>(count)) > LargestVoxFileBytes) {
+    throw FileError(shown_path_, "too long for a VOX file: stopped after " + std::to_string(written_samples_) +
+                                     " samples, since the plug-in cannot measure one of 4 GiB or more");
+  }
   const int32_t given_bytes = static_cast<int32_t>(count * 2);
   errno = 0;
   int32_t coded_bytes = WriteFilterOutput(handle_, reinterpret_cast<uint8_t*>(samples), given_bytes);

@@ -1,6 +1,7 @@
 // kvox convert over files and folders: it carries on past bad files, reports them and fails at the end,
 // keeps the folder layout, refuses to overwrite inputs, and gives the same bytes whatever the parallelism.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,37 @@ TEST(KvoxConvert, CarriesOnPastBadFilesNamesThemAndFailsAtTheEnd) {
   EXPECT_EQ(Listing(wavs), (std::vector<std::string>{"a_copy.wav", "monday", "raw.wav"}));
   EXPECT_EQ(ReadSound(wavs + "/raw.wav").samples.size(), 8000u);
   EXPECT_EQ(ReadSound(wavs + "/monday/c.wav").rate_hz, 6000);
+}
+
+// Run as nobody, so that permissions hold even for root.
+TEST(KvoxConvert, ReportsEveryEntryItCannotReadAsAFailedFile) {
+  const std::string in = NewFolder(), out = NewFolder();
+  chmod(out.c_str(), 0777);
+  WriteSound(in + "/a.wav", Sound{8000, 1, TestSignal(800)});
+  WriteSound(in + "/secret.wav", Sound{8000, 1, TestSignal(800)});
+  chmod((in + "/secret.wav").c_str(), 0);
+  std::filesystem::create_directory(in + "/locked");
+  WriteSound(in + "/locked/b.wav", Sound{8000, 1, TestSignal(800)});
+  chmod((in + "/locked").c_str(), 0);
+  std::filesystem::create_symlink(in + "/missing.wav", in + "/gone.wav");
+  std::filesystem::create_symlink("loop2.wav", in + "/loop1.wav");
+  std::filesystem::create_symlink("loop1.wav", in + "/loop2.wav");
+  std::filesystem::create_directory_symlink(in, in + "/up");  // a loop of folders, never walked
+  mkfifo((in + "/pipe.wav").c_str(), 0644);
+
+  KvoxRun run = RunKvox({"convert", "--to", "alaw", "-o", out, in}, /*unprivileged=*/true);
+  chmod((in + "/locked").c_str(), 0755);
+  if (run.status == 126 || run.status == 125) GTEST_SKIP() << "the user nobody cannot run kvox here";
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("converted 1 of 7 files"), std::string::npos) << run.out;
+  for (const std::string& failure :
+       {in + "/secret.wav: Permission denied", in + "/locked: cannot list the folder: Permission denied",
+        in + "/gone.wav: a symbolic link to nothing",
+        in + "/loop1.wav: a symbolic link that cannot be followed: Too many levels of symbolic links",
+        in + "/loop2.wav: a symbolic link", in + "/pipe.wav: not a regular file"}) {
+    EXPECT_NE(run.err.find(failure), std::string::npos) << failure << "\n" << run.err;
+  }
+  EXPECT_EQ(Listing(out), (std::vector<std::string>{"a.vox"}));
 }
 
 TEST(KvoxConvert, TwoJobsMakeTheSameBytesAsOne) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,40 @@ KvoxRun FinishKvox(const StartedKvox& started) {
 
 KvoxRun RunKvox(const std::vector<std::string>& arguments, bool unprivileged) {
   return FinishKvox(StartKvox(arguments, unprivileged));
+}
+
+KvoxRun RunKvoxPiped(const std::vector<std::string>& arguments, const std::string& standard_input,
+                     const std::string& temporary_folder, const std::function<void(int pid)>& on_start) {
+  int ends[2];
+  if (pipe(ends) != 0) throw std::runtime_error("pipe failed");
+  StartedKvox started;
+  started.out_path = testing_files::NewPath(".out");
+  started.err_path = testing_files::NewPath(".err");
+  started.pid = fork();
+  if (started.pid < 0) throw std::runtime_error("fork failed");
+  if (started.pid == 0) {
+    int out = open(started.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(started.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0) _exit(126);
+    dup2(ends[0], 0);
+    close(ends[0]);
+    close(ends[1]);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!temporary_folder.empty()) setenv("TMPDIR", temporary_folder.c_str(), 1);
+    ExecKvox(arguments);
+  }
+  close(ends[0]);
+  if (on_start) on_start(started.pid);
+  // kvox may stop reading early (a refused command); its pipe then closes, which must not end this program.
+  signal(SIGPIPE, SIG_IGN);
+  for (size_t done = 0; done < standard_input.size();) {
+    ssize_t put = write(ends[1], standard_input.data() + done, standard_input.size() - done);
+    if (put <= 0) break;
+    done += static_cast<size_t>(put);
+  }
+  close(ends[1]);
+  return FinishKvox(started);
 }
 
 KvoxRun RunKvoxOnTerminal(const std::vector<std::string>& arguments) {

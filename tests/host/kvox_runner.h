@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ struct StartedKvox {
 };
 StartedKvox StartKvox(const std::vector<std::string>& arguments, bool unprivileged = false);
 KvoxRun FinishKvox(const StartedKvox& started);
+
+// Runs kvox with `standard_input` fed through a pipe and TMPDIR set to `temporary_folder` (when given).
+// `on_start`, when set, runs once kvox has started, before the input is fed.
+KvoxRun RunKvoxPiped(const std::vector<std::string>& arguments, const std::string& standard_input,
+                     const std::string& temporary_folder = "", const std::function<void(int pid)>& on_start = {});
 
 // Runs kvox with its standard error on a terminal (a pseudo-terminal) and returns what that terminal
 // showed; standard output goes to /dev/null.
