@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "codec/block_paths.h"
 #include "codec/g711.h"
 #include "tests/support/test_seed.h"
 
@@ -275,6 +278,82 @@ TEST(AdpcmBlocks, OddLastSampleFillsBothNibblesAndKeepsTheDecoderInStep) {
   int16_t decoded[4];
   AdpcmDecodeBlock(decoder.state, decoder.history, decoder.sum, codes, 2, decoded);
   EXPECT_EQ(decoder.state.step_index, encoder.state.step_index);
+}
+
+// Every form of the block conversions this processor runs (portable, SSE2, AVX-512BW) against the
+// per-sample operations: a random signal and its ADPCM codes (which move through quiet stretches and both
+// limits of predictor and step index), random bytes, cut into random blocks; the encoders code in place.
+TEST(BlockPaths, EveryFormMatchesTheSampleOperationsOnRandomStreams) {
+  const uint64_t seed = TestSeed();
+  for (BlockPath path : AllBlockPaths) {
+    const BlockFunctions* form = BlockFunctionsFor(path);
+    if (form == nullptr) continue;
+    std::printf("the %s form\n", form->name);
+    SCOPED_TRACE(testing::Message() << form->name << " form, seed " << seed);
+    std::mt19937_64 rng(seed);
+    const std::vector<int16_t> samples = MixedSignal(rng, 100000);
+    std::vector<uint8_t> adpcm_bytes;
+    AdpcmStream encoder;
+    for (size_t i = 0; i < samples.size(); i += 2) {
+      const uint8_t high = AdpcmEncodeSample(encoder.state, encoder.history, encoder.sum, samples[i]);
+      const uint8_t low = AdpcmEncodeSample(encoder.state, encoder.history, encoder.sum, samples[i + 1]);
+      adpcm_bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    std::vector<uint8_t> random_bytes = RandomBytes(rng, 50000);
+    adpcm_bytes.insert(adpcm_bytes.end(), random_bytes.begin(), random_bytes.end());
+    // Calls `code(start, count)` on consecutive blocks of random even lengths, the last one whatever is left.
+    const auto in_blocks = [&rng](size_t total, const auto& code) {
+      for (size_t start = 0; start < total;) {
+        const size_t count = std::min<size_t>(2 * (rng() % 700), total - start);
+        code(start, count);
+        start += count;
+      }
+    };
+
+    OddBuffer alaw(samples.size() * 2), mulaw(samples.size() * 2), adpcm(samples.size() * 2);
+    alaw.StoreSamples(samples);
+    mulaw.StoreSamples(samples);
+    adpcm.StoreSamples(samples);
+    AdpcmStream encoded;
+    in_blocks(samples.size(), [&](size_t start, size_t count) {
+      ASSERT_EQ(form->alaw_encode(alaw.samples() + start, count, alaw.codes() + 2 * start), count);
+      ASSERT_EQ(form->mulaw_encode(mulaw.samples() + start, count, mulaw.codes() + 2 * start), count);
+      form->adpcm_encode(encoded.state, encoded.history, encoded.sum, adpcm.samples() + start, count,
+                         adpcm.codes() + 2 * start);
+      for (size_t i = start; i < start + count; ++i) {
+        ASSERT_EQ(alaw.codes()[start + i], PcmToAlaw(samples[i])) << "A-law, sample " << i;
+        ASSERT_EQ(mulaw.codes()[start + i], PcmToMulaw(samples[i])) << "mu-law, sample " << i;
+        if ((i - start) % 2 == 0) {
+          ASSERT_EQ(adpcm.codes()[2 * start + (i - start) / 2], adpcm_bytes[i / 2]) << "ADPCM, sample " << i;
+        }
+      }
+    });
+    EXPECT_TRUE(encoded == encoder);
+
+    for (auto [decode, to_pcm] :
+         {std::pair{form->alaw_decode, &AlawToPcm}, std::pair{form->mulaw_decode, &MulawToPcm}}) {
+      OddBuffer out(adpcm_bytes.size() * 2);
+      in_blocks(adpcm_bytes.size(),
+                [&](size_t start, size_t count) { decode(adpcm_bytes.data() + start, count, out.samples() + start); });
+      const std::vector<int16_t> pcm = out.LoadSamples(adpcm_bytes.size());
+      for (size_t i = 0; i < pcm.size(); ++i) ASSERT_EQ(pcm[i], to_pcm(adpcm_bytes[i])) << "G.711 code " << i;
+    }
+    AdpcmStream expected, decoded;
+    OddBuffer out(adpcm_bytes.size() * 4);
+    in_blocks(adpcm_bytes.size(), [&](size_t start, size_t count) {
+      form->adpcm_decode(decoded.state, decoded.history, decoded.sum, adpcm_bytes.data() + start, count,
+                         out.samples() + 2 * start);
+    });
+    const std::vector<int16_t> pcm = out.LoadSamples(adpcm_bytes.size() * 2);
+    for (size_t i = 0; i < adpcm_bytes.size(); ++i) {
+      for (int nibble = 0; nibble < 2; ++nibble) {
+        const int16_t sample = AdpcmDecodeSample(expected.state, expected.history, expected.sum,
+                                                 nibble == 0 ? adpcm_bytes[i] >> 4 : adpcm_bytes[i] & 0x0F);
+        ASSERT_EQ(pcm[2 * i + nibble], sample) << "ADPCM, byte " << i << ", nibble " << nibble;
+      }
+    }
+    EXPECT_TRUE(decoded == expected);
+  }
 }
 
 }  // namespace
