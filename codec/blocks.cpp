@@ -15,11 +15,6 @@ using namespace block_internals;
 
 namespace {
 
-using adpcm_tables::CodeCount;
-using adpcm_tables::EncodeDifferences;
-using adpcm_tables::EncodeNextRows;
-using adpcm_tables::EncodeNextThresholds;
-
 // ---- G.711 ----
 
 void AlawDecodePortable(const uint8_t* codes, size_t code_count, int16_t* samples) {
@@ -255,37 +250,59 @@ void EncoderInputs(const unsigned char* sample_bytes, size_t count, int32_t* inp
   }
 }
 
-// The encoder between two samples. The last code's difference is kept apart from the predictor, so that
-// the next target minus the predictor can be formed while that difference is still being loaded.
+// The encoder between two samples: the sample it stands at, as its difference d = target - predictor, and
+// the row of its step index. With m = |d|, the code's magnitude k is the count of thresholds m reaches, and
+// the predictor moves by sign(d) * D_k, D_k the difference k stands for; so the next sample's difference is
+// d + (t' - t) - sign(d) * D_k = sign(d) * g, with g = m + sign(d) * (t' - t) - D_k. From one sample to the
+// next the chain runs through the comparisons of m, one three-level selection and |g|; the sign and the
+// code are formed beside it. All of it is done on values times 8, so that the code rides along in the
+// selected choice's low three bits.
 struct EncoderChain {
-  int32_t predictor;          // without the last code's difference
-  int32_t pending;            // the last code's difference
-  const int32_t* thresholds;  // the current step index's thresholds 1..7
-  uint32_t row;               // the current step index times 16
+  int32_t magnitude8;   // 8 * |d|
+  int32_t difference8;  // 8 * d
+  uint32_t row;         // byte offset of the step index's row in EncoderRows
 };
 
-// The encoder's decision for one target. From one code to the next the chain runs through one load (the
-// difference) and the decision; everything else is loaded or formed beside it.
-inline uint32_t EncodeNext(int32_t target, EncoderChain& chain) {
-  const int32_t ahead = KeepApart(target - chain.predictor);
-  const int32_t* differences = KeepApart(EncodeDifferences.data() + chain.row);
-  const uint32_t* next_rows = KeepApart(EncodeNextRows.data() + chain.row);
-  const adpcm_tables::EncodeThresholds* next_thresholds = KeepApart(EncodeNextThresholds.data() + chain.row);
-  chain.predictor += chain.pending;
-  const int32_t d = ahead - chain.pending;
-  const int32_t magnitude = d < 0 ? -d : d;
-  // 1 when the magnitude stays below threshold k: the sign bit of magnitude - threshold.
-  const int32_t* thresholds = chain.thresholds;
-  const auto below = [magnitude, thresholds](int k) { return static_cast<uint32_t>(magnitude - thresholds[k]) >> 31; };
-  // The greedy choice of step, step/2 and step/4 takes every threshold that the magnitude reaches, as the
-  // thresholds rise with the code. The count is summed as a tree, not a chain.
-  const uint32_t negative = static_cast<uint32_t>(d) >> 31;
-  const uint32_t position = KeepApart(KeepApart(below(0) + below(1)) + KeepApart(below(2) + below(3))) +
-                            KeepApart(KeepApart(below(4) + below(5)) + KeepApart(below(6) + (negative << 3)));
-  chain.pending = differences[position];
-  chain.row = next_rows[position];
-  chain.thresholds = next_thresholds[position].thresholds;
-  return position ^ 7;
+inline EncoderChain StartChain(const AdpcmState& state, int32_t target) {
+  const int32_t difference8 = 8 * (target - state.predictor);
+  return {difference8 < 0 ? -difference8 : difference8, difference8,
+          static_cast<uint32_t>(state.step_index) * static_cast<uint32_t>(sizeof(adpcm_tables::EncoderRow))};
+}
+
+// Codes the sample the chain stands at and moves the chain to the next sample; `step8` is 8 times the next
+// sample's target less this one's.
+inline uint32_t CodeSample(EncoderChain& chain, int32_t step8) {
+  const auto& row = *reinterpret_cast<const adpcm_tables::EncoderRow*>(
+      reinterpret_cast<const char*>(adpcm_tables::EncoderRows.data()) + chain.row);
+  const int32_t m = chain.magnitude8;
+  const int32_t negative = chain.difference8 >> 31;
+  const int32_t ahead = m + ((step8 ^ negative) - negative) + 7;
+  const bool reaches[8] = {true,
+                           m >= row.thresholds8[1],
+                           m >= row.thresholds8[2],
+                           m >= row.thresholds8[3],
+                           m >= row.thresholds8[4],
+                           m >= row.thresholds8[5],
+                           m >= row.thresholds8[6],
+                           m >= row.thresholds8[7]};
+  // The choices are loaded before they are selected, so that the compiler selects with conditional moves
+  // instead of branching on comparisons that no predictor can learn. As the thresholds rise, the choice of
+  // the highest one reached is a tree: pairs by thresholds 1, 3, 5, 7, then 2 and 6, then 4.
+  const auto pair = [&row, &reaches](int low) {
+    const uint64_t below = KeepApart(row.choices[low]);
+    const uint64_t above = KeepApart(row.choices[low + 1]);
+    return reaches[low + 1] ? above : below;
+  };
+  const uint64_t pair0 = pair(0), pair2 = pair(2), pair4 = pair(4), pair6 = pair(6);
+  const uint64_t low_half = reaches[2] ? pair2 : pair0;
+  const uint64_t high_half = reaches[6] ? pair6 : pair4;
+  const uint64_t choice = reaches[4] ? high_half : low_half;
+  chain.row = static_cast<uint32_t>(choice);
+  const int32_t x = ahead - static_cast<int32_t>(choice >> 32);  // 8 * g + 7 - k
+  const int32_t g8 = x & ~7;
+  chain.magnitude8 = g8 < 0 ? -g8 : g8;
+  chain.difference8 = (g8 ^ negative) - negative;
+  return static_cast<uint32_t>((x & 7) ^ 7) | static_cast<uint32_t>(negative & 8);
 }
 
 template <bool Sse2>
@@ -334,39 +351,53 @@ size_t AdpcmEncodeBlockWith(AdpcmState& state, DcHistory& history, int32_t& sum,
   const unsigned char* sample_bytes = BytesOf(samples);
   TrackerWindow window;
   LoadHistory(history, window);
-  int32_t targets[ChunkSamples];
-  EncoderChain chain{state.predictor, 0, adpcm_tables::StepThresholds[state.step_index].thresholds,
-                     static_cast<uint32_t>(state.step_index * CodeCount)};
-  size_t done = 0;
-  while (done < total_samples) {
+  // [0]: the target of the sample the chain stands at; [1..]: the chunk's targets.
+  int32_t targets[ChunkSamples + 1];
+  EncoderChain chain{};
+  size_t coded = 0;
+  uint32_t high_nibble = 0;
+  const auto emit = [&](uint32_t code) {
+    if (coded % 2 == 0) {
+      high_nibble = code << 4;
+    } else {
+      codes[coded / 2] = static_cast<uint8_t>(high_nibble | code);
+    }
+    ++coded;
+  };
+  for (size_t done = 0; done < total_samples;) {
     const size_t chunk = total_samples - done < ChunkSamples ? total_samples - done : ChunkSamples;
     const size_t real = done + chunk <= sample_count ? chunk : chunk - 1;
     EncoderInputs<Sse2>(sample_bytes + 2 * done, real, window.values + DcTrackerLength);
     if (real < chunk) {
       EncoderInputs<Sse2>(sample_bytes + 2 * (sample_count - 1), 1, window.values + DcTrackerLength + real);
     }
-    size_t tracked = chunk < TrackerSpan ? chunk : TrackerSpan;  // samples with their target ready
-    sum = TrackEncoderTargets<Sse2>(window, 0, tracked, sum, targets);
-    // Every sample of the chunk has been read, so its code bytes may now overwrite the chunk's start.
-    for (size_t j = 0; j < chunk;) {
+    // Every sample of the chunk has been read, so code bytes may now overwrite the chunk's start. A sample is
+    // coded once the next one's target is known; the tracker runs a span ahead of the chain, in the same
+    // loop, so that its work fills the time the chain leaves idle.
+    size_t tracked = chunk < TrackerSpan ? chunk : TrackerSpan;  // targets[1..tracked] are known
+    sum = TrackEncoderTargets<Sse2>(window, 0, tracked, sum, targets + 1);
+    size_t k = 0;  // the chain stands at the sample whose target is targets[k]
+    if (done == 0) {
+      chain = StartChain(state, targets[1]);
+      k = 1;
+    }
+    while (k < chunk) {
       const size_t coded_end = tracked;
       if (tracked < chunk) {
         const size_t next = chunk - tracked < TrackerSpan ? chunk : tracked + TrackerSpan;
-        sum = TrackEncoderTargets<Sse2>(window, tracked, next, sum, targets);
+        sum = TrackEncoderTargets<Sse2>(window, tracked, next, sum, targets + 1);
         tracked = next;
       }
-      for (; j < coded_end; j += 2) {
-        const uint32_t high = EncodeNext(targets[j], chain);
-        const uint32_t low = EncodeNext(targets[j + 1], chain);
-        codes[(done + j) / 2] = static_cast<uint8_t>(high << 4 | low);
-      }
+      for (; k < coded_end; ++k) emit(CodeSample(chain, 8 * (targets[k + 1] - targets[k])));
     }
+    targets[0] = targets[chunk];
     done += chunk;
     ShiftWindow(window, chunk);
   }
+  emit(CodeSample(chain, 0));
   StoreHistory(window, total_samples, history);
-  state.predictor = chain.predictor + chain.pending;
-  state.step_index = static_cast<int32_t>(chain.row / CodeCount);
+  state.predictor = targets[0] - chain.difference8 / 8;
+  state.step_index = static_cast<int32_t>(chain.row / sizeof(adpcm_tables::EncoderRow));
   return byte_count;
 }
 

@@ -156,6 +156,13 @@ KVOX_AVX512_INLINE __m512i PrefixMinima(__m512i v, __m512i previous_lane) {
   return _mm512_min_epi16(v, ShiftUp<16>(v, top, previous_lane));
 }
 
+// The lanes whose code has bit `Bit` set: the bit is moved to the sign position and read as a mask, which
+// takes no shuffle unit.
+template <int Bit>
+KVOX_AVX512_INLINE __mmask32 CodeBit(__m512i codes) {
+  return _mm512_movepi16_mask(_mm512_slli_epi16(codes, 15 - Bit));
+}
+
 KVOX_AVX512_INLINE __m512i LastLaneEverywhere(__m512i v) { return _mm512_permutexvar_epi16(_mm512_set1_epi16(31), v); }
 
 KVOX_AVX512_INLINE int32_t FirstLane16(__m512i v) {
@@ -203,6 +210,8 @@ KVOX_AVX512 void DecodeAdpcm(AdpcmState& state, DcHistory& history, int32_t& sum
   int32_t index = state.step_index;
   int32_t predictor = state.predictor;
   unsigned char* out = BytesOf(samples);
+  constexpr int ScalarRun = 7;
+  int scalar_groups = 0;  // vectors left to take the scalar chain without trying
   size_t done_bytes = 0;
   while (done_bytes < byte_count) {
     const size_t chunk_bytes = byte_count - done_bytes < ChunkSamples / 2 ? byte_count - done_bytes : ChunkSamples / 2;
@@ -215,37 +224,41 @@ KVOX_AVX512 void DecodeAdpcm(AdpcmState& state, DcHistory& history, int32_t& sum
     __m512i sum_vector = _mm512_set1_epi32(sum);
     size_t i = 0;
     for (; i + 16 <= chunk_bytes; i += 16) {
-      // 32 codes, high nibble first.
-      const __m256i byte_lanes = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + i)));
-      const __m256i nibbles = _mm256_or_si256(
-          _mm256_srli_epi16(byte_lanes, 4), _mm256_slli_epi16(_mm256_and_si256(byte_lanes, _mm256_set1_epi16(15)), 8));
-      const __m512i codes = _mm512_cvtepu8_epi16(nibbles);
-
-      // The step index after each code, held at 0 from below.
-      const __m512i climb = PrefixSums(_mm512_permutexvar_epi16(codes, index_changes), previous_lane);
-      const __m512i lowest =
-          _mm512_min_epi16(_mm512_sub_epi16(_mm512_setzero_si512(), index_vector), PrefixMinima(climb, previous_lane));
-      const __m512i after = _mm512_sub_epi16(climb, lowest);
-      bool scalar = _mm512_cmpgt_epi16_mask(after, _mm512_set1_epi16(MaxStepIndex)) != 0;
-      __m512i predictors_after;
+      bool scalar = scalar_groups > 0;
+      __m512i after, predictors_after;
       if (!scalar) {
-        // The difference each code stands for at the step index before it.
-        const __m512i indices = ShiftUp<1>(after, index_vector, previous_lane);
-        const __m512i step = _mm512_permutex2var_epi16(steps_low, indices, steps_high);
-        __m512i difference = _mm512_srli_epi16(step, 3);
-        difference =
-            _mm512_mask_add_epi16(difference, _mm512_test_epi16_mask(codes, _mm512_set1_epi16(4)), difference, step);
-        difference = _mm512_mask_add_epi16(difference, _mm512_test_epi16_mask(codes, _mm512_set1_epi16(2)), difference,
-                                           _mm512_srli_epi16(step, 1));
-        difference = _mm512_mask_add_epi16(difference, _mm512_test_epi16_mask(codes, _mm512_set1_epi16(1)), difference,
-                                           _mm512_srli_epi16(step, 2));
-        difference = _mm512_mask_sub_epi16(difference, _mm512_test_epi16_mask(codes, _mm512_set1_epi16(8)),
-                                           _mm512_setzero_si512(), difference);
-        // Unlimited predictors. Up to the first that leaves -2048..2047 every partial sum is exact in 16
-        // bits, so that one is seen even where later lanes wrap.
-        predictors_after = _mm512_add_epi16(predictor_vector, PrefixSums(difference, previous_lane));
-        scalar = (_mm512_cmpgt_epi16_mask(predictors_after, _mm512_set1_epi16(2047)) |
-                  _mm512_cmplt_epi16_mask(predictors_after, _mm512_set1_epi16(-2048))) != 0;
+        // 32 codes, high nibble first.
+        const __m256i byte_lanes = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + i)));
+        const __m256i nibbles =
+            _mm256_or_si256(_mm256_srli_epi16(byte_lanes, 4),
+                            _mm256_slli_epi16(_mm256_and_si256(byte_lanes, _mm256_set1_epi16(15)), 8));
+        const __m512i codes = _mm512_cvtepu8_epi16(nibbles);
+        // The step index after each code, held at 0 from below.
+        const __m512i climb = PrefixSums(_mm512_permutexvar_epi16(codes, index_changes), previous_lane);
+        const __m512i lowest = _mm512_min_epi16(_mm512_sub_epi16(_mm512_setzero_si512(), index_vector),
+                                                PrefixMinima(climb, previous_lane));
+        after = _mm512_sub_epi16(climb, lowest);
+        scalar = _mm512_cmpgt_epi16_mask(after, _mm512_set1_epi16(MaxStepIndex)) != 0;
+        if (!scalar) {
+          // The difference each code stands for at the step index before it.
+          const __m512i indices = ShiftUp<1>(after, index_vector, previous_lane);
+          const __m512i step = _mm512_permutex2var_epi16(steps_low, indices, steps_high);
+          __m512i difference = _mm512_srli_epi16(step, 3);
+          difference = _mm512_mask_add_epi16(difference, CodeBit<2>(codes), difference, step);
+          difference = _mm512_mask_add_epi16(difference, CodeBit<1>(codes), difference, _mm512_srli_epi16(step, 1));
+          difference = _mm512_mask_add_epi16(difference, CodeBit<0>(codes), difference, _mm512_srli_epi16(step, 2));
+          difference = _mm512_mask_sub_epi16(difference, CodeBit<3>(codes), _mm512_setzero_si512(), difference);
+          // Unlimited predictors. Up to the first that leaves -2048..2047 every partial sum is exact in 16
+          // bits, so that one is seen even where later lanes wrap.
+          predictors_after = _mm512_add_epi16(predictor_vector, PrefixSums(difference, previous_lane));
+          scalar = (_mm512_cmpgt_epi16_mask(predictors_after, _mm512_set1_epi16(2047)) |
+                    _mm512_cmplt_epi16_mask(predictors_after, _mm512_set1_epi16(-2048))) != 0;
+        }
+        // Where a limit is met (loud or random input) it tends to be met again: the next vectors go
+        // straight to the scalar chain.
+        if (scalar) scalar_groups = ScalarRun;
+      } else {
+        --scalar_groups;
       }
       __m512i low, high;
       if (!scalar) {
