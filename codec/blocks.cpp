@@ -277,26 +277,23 @@ inline uint32_t CodeSample(EncoderChain& chain, int32_t step8) {
   const int32_t m = chain.magnitude8;
   const int32_t negative = chain.difference8 >> 31;
   const int32_t ahead = m + ((step8 ^ negative) - negative) + 7;
-  const bool reaches[8] = {true,
-                           m >= row.thresholds8[1],
-                           m >= row.thresholds8[2],
-                           m >= row.thresholds8[3],
-                           m >= row.thresholds8[4],
-                           m >= row.thresholds8[5],
-                           m >= row.thresholds8[6],
-                           m >= row.thresholds8[7]};
+  // The thresholds that the first selections wait for are loaded first: all loads of a row become ready at
+  // once, and they leave in program order.
+  const int32_t threshold1 = KeepApart(row.thresholds8[1]), threshold3 = KeepApart(row.thresholds8[3]);
+  const int32_t threshold5 = KeepApart(row.thresholds8[5]), threshold7 = KeepApart(row.thresholds8[7]);
   // The choices are loaded before they are selected, so that the compiler selects with conditional moves
   // instead of branching on comparisons that no predictor can learn. As the thresholds rise, the choice of
   // the highest one reached is a tree: pairs by thresholds 1, 3, 5, 7, then 2 and 6, then 4.
-  const auto pair = [&row, &reaches](int low) {
+  const auto pair = [&row](int low, bool above_reached) {
     const uint64_t below = KeepApart(row.choices[low]);
     const uint64_t above = KeepApart(row.choices[low + 1]);
-    return reaches[low + 1] ? above : below;
+    return above_reached ? above : below;
   };
-  const uint64_t pair0 = pair(0), pair2 = pair(2), pair4 = pair(4), pair6 = pair(6);
-  const uint64_t low_half = reaches[2] ? pair2 : pair0;
-  const uint64_t high_half = reaches[6] ? pair6 : pair4;
-  const uint64_t choice = reaches[4] ? high_half : low_half;
+  const uint64_t pair0 = pair(0, m >= threshold1), pair2 = pair(2, m >= threshold3);
+  const uint64_t pair4 = pair(4, m >= threshold5), pair6 = pair(6, m >= threshold7);
+  const uint64_t low_half = m >= row.thresholds8[2] ? pair2 : pair0;
+  const uint64_t high_half = m >= row.thresholds8[6] ? pair6 : pair4;
+  const uint64_t choice = m >= row.thresholds8[4] ? high_half : low_half;
   chain.row = static_cast<uint32_t>(choice);
   const int32_t x = ahead - static_cast<int32_t>(choice >> 32);  // 8 * g + 7 - k
   const int32_t g8 = x & ~7;
