@@ -330,13 +330,13 @@ TEST(BlockPaths, EveryFormMatchesTheSampleOperationsOnRandomStreams) {
     });
     EXPECT_TRUE(encoded == encoder);
 
-    for (auto [decode, to_pcm] :
-         {std::pair{form->alaw_decode, &AlawToPcm}, std::pair{form->mulaw_decode, &MulawToPcm}}) {
+    for (const auto& coding : {std::pair{form->alaw_decode, &AlawToPcm}, std::pair{form->mulaw_decode, &MulawToPcm}}) {
       OddBuffer out(adpcm_bytes.size() * 2);
-      in_blocks(adpcm_bytes.size(),
-                [&](size_t start, size_t count) { decode(adpcm_bytes.data() + start, count, out.samples() + start); });
+      in_blocks(adpcm_bytes.size(), [&](size_t start, size_t count) {
+        coding.first(adpcm_bytes.data() + start, count, out.samples() + start);
+      });
       const std::vector<int16_t> pcm = out.LoadSamples(adpcm_bytes.size());
-      for (size_t i = 0; i < pcm.size(); ++i) ASSERT_EQ(pcm[i], to_pcm(adpcm_bytes[i])) << "G.711 code " << i;
+      for (size_t i = 0; i < pcm.size(); ++i) ASSERT_EQ(pcm[i], coding.second(adpcm_bytes[i])) << "G.711 code " << i;
     }
     AdpcmStream expected, decoded;
     OddBuffer out(adpcm_bytes.size() * 4);
