@@ -1,8 +1,9 @@
 // Tables for the block ADPCM coders, built at compile time from StepTable and IndexAdjust.
 //
 // Coding a block is one long dependency chain through the predictor and the step index. These tables take
-// the work that depends only on (step index, code) off that chain: the difference, the next step index and,
-// for the encoder, the decision thresholds of the next step index are one load away from the code.
+// the work that depends only on (step index, code) off that chain: for the decoder the difference and the
+// next step index are one load away from the code; for the encoder one selection among a row's eight
+// choices gives the difference, the code and the next step index's row.
 #pragma once
 
 #include <array>
