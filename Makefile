@@ -43,8 +43,10 @@ test-win32: win32
 	ctest --preset win32 -j$(JOBS); status=$$?; \
 	wineserver -k >/dev/null 2>&1; exit $$status
 
+# One table of every coding job with libsndfile and sox beside it, all from this run (bench/table.sh); the
+# programs in build/native/bench give the details (bench/README.md).
 bench: deps native
-	@for b in build/native/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+	@bench/table.sh build/native
 
 # kvox codes examples/speech.wav in all six codings and back and prints a table; the files stay in build/demo.
 demo: deps

@@ -1,8 +1,9 @@
 // Tables for the block ADPCM coders, built at compile time from StepTable and IndexAdjust.
 //
 // Coding a block is one long dependency chain through the predictor and the step index. These tables take
-// the work that depends only on (step index, code) off that chain: the difference, the next step index and,
-// for the encoder, the decision thresholds of the next step index are one load away from the code.
+// the work that depends only on (step index, code) off that chain: for the decoder the difference and the
+// next step index are one load away from the code; for the encoder one selection among a row's eight
+// choices gives the difference, the code and the next step index's row.
 #pragma once
 
 #include <array>
@@ -79,52 +80,33 @@ constexpr std::array<uint16_t, StepIndexCount * 256> MakeRowAfterByte() {
 
 inline constexpr std::array<uint16_t, StepIndexCount* 256> RowAfterByte = MakeRowAfterByte();
 
-// Encoder tables, one entry per (step index, code) at [step_index * 16 + EncodePosition(code)]. The
-// position is the encoder's count of thresholds not reached, plus 8 for a negative difference, so a
-// decision indexes the row directly. The difference, the next row and the next thresholds sit in tables
-// of their own, so that the difference, which the next decision waits for, is one plain load away from
-// the position.
-constexpr int EncodePosition(int code) { return code ^ 7; }
-
-struct alignas(32) EncodeThresholds {
-  int32_t thresholds[7];  // thresholds 1..7
-  int32_t unused;
+// The encoder's rows, one per step index. The encoder works on magnitudes times 8: a row holds its
+// thresholds times 8, and for each magnitude k (0..7) one 64-bit choice whose high half is 8 times the
+// magnitude of the difference that k stands for, plus k, and whose low half is the byte offset of the row
+// of the step index that k leads to. One selection among the eight choices thus gives the difference, the
+// code and the next row at once.
+struct alignas(128) EncoderRow {
+  uint64_t choices[8];
+  int32_t thresholds8[8];  // [k] = 8 * threshold k for k = 1..7; [0] is 0
 };
+static_assert(sizeof(EncoderRow) == 128);
 
-constexpr EncodeThresholds ThresholdsOf(int step_index) {
-  EncodeThresholds thresholds{};
-  for (int magnitude = 1; magnitude < 8; ++magnitude) {
-    thresholds.thresholds[magnitude - 1] = Threshold(step_index, magnitude);
-  }
-  return thresholds;
+constexpr uint64_t EncoderChoice(int step_index, int magnitude) {
+  const CodeEffect effect = EffectOf(step_index, magnitude);
+  const auto high = static_cast<uint32_t>(8 * effect.difference + magnitude);
+  const auto low = static_cast<uint32_t>(effect.next_index * sizeof(EncoderRow));
+  return uint64_t{high} << 32 | low;
 }
 
-template <typename Entry, typename Make>
-constexpr std::array<Entry, StepIndexCount * CodeCount> MakeEncodeTable(Make make) {
-  std::array<Entry, StepIndexCount * CodeCount> table{};
+inline constexpr std::array<EncoderRow, StepIndexCount> EncoderRows = [] {
+  std::array<EncoderRow, StepIndexCount> rows{};
   for (int index = 0; index < StepIndexCount; ++index) {
-    for (int code = 0; code < CodeCount; ++code)
-      table[index * CodeCount + EncodePosition(code)] = make(EffectOf(index, code));
+    for (int k = 0; k < 8; ++k) {
+      rows[index].choices[k] = EncoderChoice(index, k);
+      rows[index].thresholds8[k] = 8 * Threshold(index, k);
+    }
   }
-  return table;
-}
-
-inline constexpr std::array<int32_t, StepIndexCount* CodeCount> EncodeDifferences =
-    MakeEncodeTable<int32_t>([](CodeEffect effect) { return effect.difference; });
-
-// The step index each code leads to, times 16: its row in these tables.
-inline constexpr std::array<uint32_t, StepIndexCount* CodeCount> EncodeNextRows =
-    MakeEncodeTable<uint32_t>([](CodeEffect effect) { return static_cast<uint32_t>(effect.next_index * CodeCount); });
-
-// The thresholds of the step index each code leads to.
-inline constexpr std::array<EncodeThresholds, StepIndexCount* CodeCount> EncodeNextThresholds =
-    MakeEncodeTable<EncodeThresholds>([](CodeEffect effect) { return ThresholdsOf(effect.next_index); });
-
-// The thresholds of each step index, where a block starts.
-inline constexpr std::array<EncodeThresholds, StepIndexCount> StepThresholds = [] {
-  std::array<EncodeThresholds, StepIndexCount> table{};
-  for (int index = 0; index < StepIndexCount; ++index) table[index] = ThresholdsOf(index);
-  return table;
+  return rows;
 }();
 
 static_assert(DecodeSteps[0x7].difference == 30 && DecodeSteps[0x7].next_row == 8 * 16);
@@ -134,11 +116,9 @@ static_assert(DecodeSteps[0xF].difference == -30 && DecodeSteps[0xF].low_limit =
 static_assert(DecodeSteps[MaxStepIndex * 16 + 0x7].difference == 2910);
 static_assert(RowAfterByte[0x70] == 7 * 256 && RowAfterByte[MaxStepIndex * 256 + 0x77] == MaxStepIndex * 256 &&
               RowAfterByte[0x00] == 0);
-static_assert(EncodeDifferences[EncodePosition(0x7)] == 30 && EncodeNextRows[EncodePosition(0x7)] == 8 * 16);
-static_assert(EncodeDifferences[EncodePosition(0xF)] == -30 && EncodeDifferences[EncodePosition(0x0)] == 2);
-static_assert(EncodeNextThresholds[EncodePosition(0x7)].thresholds[0] == 8 &&
-              EncodeNextThresholds[EncodePosition(0x7)].thresholds[6] == 34 + 17 + 8);
-static_assert(StepThresholds[0].thresholds[0] == 4 && StepThresholds[0].thresholds[3] == 16);
+static_assert(EncoderRows[0].choices[7] == (uint64_t{8 * 30 + 7} << 32 | 8 * sizeof(EncoderRow)));
+static_assert(EncoderRows[0].choices[0] == uint64_t{8 * 2} << 32 && EncoderRows[0].thresholds8[4] == 8 * 16);
+static_assert(EncoderRows[MaxStepIndex].choices[7] >> 32 == 8 * 2910 + 7 && EncoderRows[8].thresholds8[7] == 8 * 59);
 static_assert([] {
   for (int index = 0; index < StepIndexCount; ++index) {
     for (int magnitude = 2; magnitude < 8; ++magnitude) {

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "codec/block_paths.h"
 #include "codec/g711.h"
 #include "tests/support/test_seed.h"
 
@@ -275,6 +278,150 @@ TEST(AdpcmBlocks, OddLastSampleFillsBothNibblesAndKeepsTheDecoderInStep) {
   int16_t decoded[4];
   AdpcmDecodeBlock(decoder.state, decoder.history, decoder.sum, codes, 2, decoded);
   EXPECT_EQ(decoder.state.step_index, encoder.state.step_index);
+}
+
+// Every form of the block conversions this processor runs (portable, SSE2, AVX-512BW) against the
+// per-sample operations: a random signal and its ADPCM codes (which move through quiet stretches and both
+// limits of predictor and step index), random bytes, cut into random blocks; the encoders code in place.
+TEST(BlockPaths, EveryFormMatchesTheSampleOperationsOnRandomStreams) {
+  const uint64_t seed = TestSeed();
+  for (BlockPath path : AllBlockPaths) {
+    const BlockFunctions* form = BlockFunctionsFor(path);
+    if (form == nullptr) continue;
+    std::printf("the %s form\n", form->name);
+    SCOPED_TRACE(testing::Message() << form->name << " form, seed " << seed);
+    std::mt19937_64 rng(seed);
+    const std::vector<int16_t> samples = MixedSignal(rng, 100000);
+    std::vector<uint8_t> adpcm_bytes;
+    AdpcmStream encoder;
+    for (size_t i = 0; i < samples.size(); i += 2) {
+      const uint8_t high = AdpcmEncodeSample(encoder.state, encoder.history, encoder.sum, samples[i]);
+      const uint8_t low = AdpcmEncodeSample(encoder.state, encoder.history, encoder.sum, samples[i + 1]);
+      adpcm_bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    std::vector<uint8_t> random_bytes = RandomBytes(rng, 50000);
+    adpcm_bytes.insert(adpcm_bytes.end(), random_bytes.begin(), random_bytes.end());
+    // Calls `code(start, count)` on consecutive blocks of random lengths (even ones for the ADPCM encoder,
+    // whose odd last sample would count twice), the last one whatever is left.
+    const auto in_blocks = [&rng](size_t total, bool even, const auto& code) {
+      for (size_t start = 0; start < total;) {
+        const size_t count = std::min<size_t>(even ? 2 * (rng() % 700) : rng() % 1400, total - start);
+        code(start, count);
+        start += count;
+      }
+    };
+
+    OddBuffer alaw(samples.size() * 2), mulaw(samples.size() * 2), adpcm(samples.size() * 2);
+    alaw.StoreSamples(samples);
+    mulaw.StoreSamples(samples);
+    adpcm.StoreSamples(samples);
+    in_blocks(samples.size(), false, [&](size_t start, size_t count) {
+      ASSERT_EQ(form->alaw_encode(alaw.samples() + start, count, alaw.codes() + 2 * start), count);
+      ASSERT_EQ(form->mulaw_encode(mulaw.samples() + start, count, mulaw.codes() + 2 * start), count);
+      for (size_t i = start; i < start + count; ++i) {
+        ASSERT_EQ(alaw.codes()[start + i], PcmToAlaw(samples[i])) << "A-law, sample " << i;
+        ASSERT_EQ(mulaw.codes()[start + i], PcmToMulaw(samples[i])) << "mu-law, sample " << i;
+      }
+    });
+    AdpcmStream encoded;
+    in_blocks(samples.size(), true, [&](size_t start, size_t count) {
+      form->adpcm_encode(encoded.state, encoded.history, encoded.sum, adpcm.samples() + start, count,
+                         adpcm.codes() + 2 * start);
+      for (size_t i = start; i < start + count; i += 2) {
+        ASSERT_EQ(adpcm.codes()[2 * start + (i - start) / 2], adpcm_bytes[i / 2]) << "ADPCM, sample " << i;
+      }
+    });
+    EXPECT_TRUE(encoded == encoder);
+
+    for (const auto& coding : {std::pair{form->alaw_decode, &AlawToPcm}, std::pair{form->mulaw_decode, &MulawToPcm}}) {
+      OddBuffer out(adpcm_bytes.size() * 2);
+      in_blocks(adpcm_bytes.size(), false, [&](size_t start, size_t count) {
+        coding.first(adpcm_bytes.data() + start, count, out.samples() + start);
+      });
+      const std::vector<int16_t> pcm = out.LoadSamples(adpcm_bytes.size());
+      for (size_t i = 0; i < pcm.size(); ++i) ASSERT_EQ(pcm[i], coding.second(adpcm_bytes[i])) << "G.711 code " << i;
+    }
+    AdpcmStream expected, decoded;
+    OddBuffer out(adpcm_bytes.size() * 4);
+    in_blocks(adpcm_bytes.size(), false, [&](size_t start, size_t count) {
+      form->adpcm_decode(decoded.state, decoded.history, decoded.sum, adpcm_bytes.data() + start, count,
+                         out.samples() + 2 * start);
+    });
+    const std::vector<int16_t> pcm = out.LoadSamples(adpcm_bytes.size() * 2);
+    for (size_t i = 0; i < adpcm_bytes.size(); ++i) {
+      for (int nibble = 0; nibble < 2; ++nibble) {
+        const int16_t sample = AdpcmDecodeSample(expected.state, expected.history, expected.sum,
+                                                 nibble == 0 ? adpcm_bytes[i] >> 4 : adpcm_bytes[i] & 0x0F);
+        ASSERT_EQ(pcm[2 * i + nibble], sample) << "ADPCM, byte " << i << ", nibble " << nibble;
+      }
+    }
+    EXPECT_TRUE(decoded == expected);
+  }
+}
+
+// Every form writes its block and nothing past it, whatever the block's length against the vector width.
+TEST(BlockPaths, EveryFormLeavesTheBytesPastTheBlockAlone) {
+  const std::vector<int16_t> samples = AllSamples();
+  const std::vector<uint8_t> codes(samples.begin(), samples.begin() + 100);  // the low bytes, any codes
+  for (BlockPath path : AllBlockPaths) {
+    const BlockFunctions* form = BlockFunctionsFor(path);
+    if (form == nullptr) continue;
+    for (size_t count = 0; count <= 70; ++count) {
+      std::vector<uint8_t> out(2 * count + 8, 0xA5);
+      AdpcmStream stream;
+      form->alaw_encode(samples.data() + 900 * count, count, out.data());
+      form->mulaw_encode(samples.data() + 900 * count, count, out.data());
+      form->adpcm_encode(stream.state, stream.history, stream.sum, samples.data() + 900 * count, count, out.data());
+      for (size_t k = count; k < out.size(); ++k) ASSERT_EQ(out[k], 0xA5) << form->name << ", " << count << " samples";
+      out.assign(4 * count + 8, 0xA5);
+      auto* out_samples = reinterpret_cast<int16_t*>(out.data());
+      form->alaw_decode(codes.data(), count, out_samples);
+      form->mulaw_decode(codes.data(), count, out_samples);
+      for (size_t k = 2 * count; k < out.size(); ++k)
+        ASSERT_EQ(out[k], 0xA5) << form->name << ", " << count << " codes";
+      form->adpcm_decode(stream.state, stream.history, stream.sum, codes.data(), count, out_samples);
+      for (size_t k = 4 * count; k < out.size(); ++k)
+        ASSERT_EQ(out[k], 0xA5) << form->name << ", " << count << " bytes";
+    }
+  }
+}
+
+// The vector forms take 32 codes at a time from the step index and predictor the codes before them left, and
+// leave the vectors that would meet a limit to the scalar chain. From every step index, at, next to and between
+// the predictor's limits: runs of small codes (the step index falls), runs that start with one code of each
+// larger magnitude (the step index climbs by 2 to 8, up to its limit or one past it), any codes, and the
+// smallest steps up and down in turn (the predictor one past a limit and back).
+TEST(BlockPaths, DecodeFromEveryStepIndexAndPredictor) {
+  for (BlockPath path : AllBlockPaths) {
+    const BlockFunctions* form = BlockFunctionsFor(path);
+    if (form == nullptr) continue;
+    for (int32_t step_index = 0; step_index <= MaxStepIndex; ++step_index) {
+      for (int32_t predictor : {-2048, -2047, -1000, 0, 2046, 2047}) {
+        for (int pattern = 0; pattern < 9; ++pattern) {
+          std::vector<uint8_t> bytes(80);
+          for (size_t k = 0; k < bytes.size(); ++k) {
+            bytes[k] = static_cast<uint8_t>((k * 0x13 + pattern * 0x35) & (pattern == 6 ? 0xFF : 0xBB));
+            if (pattern >= 2 && pattern < 6 && k % 16 == 0) bytes[k] = static_cast<uint8_t>((pattern + 2) << 4);
+            if (pattern >= 7) bytes[k] = pattern == 7 ? 0x08 : 0x80;  // the smallest steps up and down in turn
+          }
+          AdpcmStream expected;
+          expected.state = {predictor, step_index};
+          for (int k = 0; k < DcTrackerLength; ++k) expected.history.ring[k] = (k * 37) % 4096 - 2048;
+          for (int32_t value : expected.history.ring) expected.sum += value;
+          AdpcmStream block = expected;
+          std::vector<int16_t> samples(2 * bytes.size());
+          form->adpcm_decode(block.state, block.history, block.sum, bytes.data(), bytes.size(), samples.data());
+          for (size_t i = 0; i < samples.size(); ++i) {
+            const uint8_t code = i % 2 == 0 ? bytes[i / 2] >> 4 : bytes[i / 2] & 0x0F;
+            ASSERT_EQ(samples[i], AdpcmDecodeSample(expected.state, expected.history, expected.sum, code))
+                << form->name << " form, step index " << step_index << ", predictor " << predictor << ", pattern "
+                << pattern << ", sample " << i;
+          }
+          ASSERT_TRUE(block == expected) << form->name << " form, step index " << step_index;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
