@@ -1,12 +1,23 @@
 // Builds the one-file page: page.html with page.css and app.js inlined, and the worker's script (the
 // Emscripten glue, the WebAssembly module as base64, worker.js) inlined as a script the page never runs
 // itself but hands to its worker.
-// Usage: node assemble.mjs WEB_SOURCE_DIR MODULE_JS OUTPUT_HTML
+// The licences of the code inside go into the page's footer.
+// Usage: node assemble.mjs WEB_SOURCE_DIR MODULE_JS OUTPUT_HTML LICENSE KISSFFT_COPYING KISSFFT_BSD MUSL_COPYRIGHT
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 
-const [sourceDir, moduleJs, output] = process.argv.slice(2);
+const [sourceDir, moduleJs, output, ourLicence, kissCopying, kissLicence, muslCopyright] = process.argv.slice(2);
 const read = (path) => readFileSync(path, 'utf8');
+const escapeHtml = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
+
+// Emscripten's runtime is under the same MIT terms as our own code, with its authors' notice.
+const mitTerms = read(ourLicence).replace(/^[\s\S]*?\n(?=Permission is hereby granted)/, '');
+const notices = [
+  ['kvox and the plug-in (MIT)', read(ourLicence)],
+  ['KISS FFT, the tone search (BSD-3-Clause)', `${read(kissCopying)}\n${read(kissLicence)}`],
+  ["Emscripten's runtime (MIT)", `Copyright (c) 2010-2022 The Emscripten Authors\n\n${mitTerms}`],
+  ['musl, the C library (MIT)', read(muslCopyright)],
+].map(([title, text]) => `<h3>${escapeHtml(title)}</h3>\n<pre>${escapeHtml(text.trim())}</pre>`).join('\n');
 
 // Script text inside <script> may not hold "</script" or "<!--"; in JavaScript both escapes mean the same.
 function inlineScript(text) {
@@ -24,6 +35,7 @@ const parts = {
   '/*@STYLE@*/': read(join(sourceDir, 'page.css')),
   '/*@WORKER@*/': inlineScript(workerScript),
   '/*@APP@*/': inlineScript(read(join(sourceDir, 'app.js'))),
+  '<!--@NOTICES@-->': notices,
 };
 let page = read(join(sourceDir, 'page.html'));
 for (const [marker, text] of Object.entries(parts)) {
