@@ -84,7 +84,8 @@ double CellProbability(double low, double high, double mean, double scale) {
 }  // namespace
 
 void AppendCodeLengthsBits(const int32_t* values, const double* low, const double* high, size_t sample_count,
-                           double alphabet_size, std::vector<double>& lengths_bits) {
+                           double alphabet_size, std::vector<double>& lengths_bits,
+                           std::vector<double>* uncharged_lengths_bits) {
   // The samples as doubles behind FitLength_samples zeros: the history before the start is silence.
   std::vector<double> padded(FitLength_samples + sample_count, 0.0);
   double* x = padded.data() + FitLength_samples;
@@ -99,11 +100,16 @@ void AppendCodeLengthsBits(const int32_t* values, const double* low, const doubl
   const size_t first = lengths_bits.size();
   lengths_bits.resize(first + sample_count);
   double* lengths = lengths_bits.data() + first;
+  double* uncharged = nullptr;
+  if (uncharged_lengths_bits) {
+    uncharged_lengths_bits->resize(first + sample_count);
+    uncharged = uncharged_lengths_bits->data() + first;
+  }
 
   // Tile by tile, first the Gaussian of every sample, then the cell probabilities: the second loop has no
   // carried dependency, so the processor can overlap its costly calls, and a tile's data stays in cache.
   constexpr size_t Tile_samples = 1024;
-  std::array<double, Tile_samples> means, scales;
+  std::array<double, Tile_samples> means, scales, uncharged_scales;
   std::array<double, ResidualWindow_samples> squared_residuals{};
   double squared_residual_sum = 0;
   // Sums over the last OffsetWindow_samples: all integers, so the running sums stay exact.
@@ -138,7 +144,11 @@ void AppendCodeLengthsBits(const int32_t* values, const double* low, const doubl
           const double nyquist_excess = std::max(0.0, nyquist - half_cell);
           excess = dc_excess * dc_excess + nyquist_excess * nyquist_excess;
         }
-        variance += squared_residual_sum * per_residual + excess;
+        const double residual_variance = squared_residual_sum * per_residual;
+        uncharged_scales[n - tile] = 1 / (std::sqrt(VarianceFloor + residual_variance) * std::numbers::sqrt2);
+        variance += residual_variance + excess;
+      } else {
+        uncharged_scales[n - tile] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
       }
       means[n - tile] = prediction;
       scales[n - tile] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
@@ -161,6 +171,12 @@ void AppendCodeLengthsBits(const int32_t* values, const double* low, const doubl
     for (size_t n = tile; n < tile_end; ++n) {
       const double probability = CellProbability(low[n], high[n], means[n - tile], scales[n - tile]);
       lengths[n] = -std::log2(0.99 * probability + uniform_share);
+    }
+    if (uncharged) {
+      for (size_t n = tile; n < tile_end; ++n) {
+        const double probability = CellProbability(low[n], high[n], means[n - tile], uncharged_scales[n - tile]);
+        uncharged[n] = -std::log2(0.99 * probability + uniform_share);
+      }
     }
   }
 }

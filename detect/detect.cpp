@@ -21,13 +21,17 @@ static_assert(ChunkCount * Chunk_bytes == AnalysisCap_bytes);
 constexpr size_t Block_bytes = 128;
 
 constexpr double NoStructure_bits_per_byte = 7.75;
+constexpr double ClearAudio_bits_per_byte = 7;
 constexpr double ActiveBlockEnergy = 24.0 * 24.0;  // mean square, 16-bit units
 constexpr double LookalikeMargin_bits_per_byte = 0.05;
 constexpr double LookalikeTiebreak_bits_per_byte = 0.005;
 constexpr double LookalikeT = -3;
 constexpr double DegenerateShare = 0.9;
-constexpr double UncodedCost_bits_per_byte = 8;
+// ADPCM's DC tracker takes any steady input, offset or not, to the silence codes, so no other byte value
+// fills half of a real ADPCM file; G.711 keeps a recording's offset as a steady code of its own.
+constexpr double AdpcmDegenerateShare = 0.5;
 constexpr double MaximumT = 60;
+constexpr double OffsetAudioSpread = 0.25;  // least standard deviation, per unit of offset, of audio on an offset
 
 constexpr std::array<const char*, HypothesisCount> HypothesisNames = {
     "alaw",       "mulaw",       "adpcm",  "adpcm_lowfirst", "alaw_bitrev", "mulaw_bitrev",
@@ -38,8 +42,11 @@ using Span = ByteSpan;
 // One hypothesis over the analysed bytes.
 struct Reading {
   std::vector<double> byte_lengths_bits;
+  std::vector<double> uncharged_byte_lengths_bits;  // without the model's charge for offsets
   std::vector<int32_t> samples;  // the chunks' decodings one after another
   double cost_bits_per_byte = 0;
+  double mean = 0;
+  double spread = 0;      // standard deviation about the mean
   bool qualified = true;  // false when the decoding sits on a large constant offset
 };
 
@@ -63,16 +70,18 @@ void AppendByteLengths(Hypothesis h, const std::vector<double>& sample_lengths, 
 Reading ReadAs(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chunks) {
   Reading reading;
   CellStream cells;
-  std::vector<double> sample_lengths;
+  std::vector<double> sample_lengths, uncharged_lengths;
   for (const Span& chunk : chunks) {
     cells.values.clear();
     cells.low.clear();
     cells.high.clear();
     sample_lengths.clear();
+    uncharged_lengths.clear();
     DecodeWithCells(h, bytes + chunk.offset, chunk.length, cells);
     AppendCodeLengthsBits(cells.values.data(), cells.low.data(), cells.high.data(), cells.values.size(),
-                          CodeAlphabetSize(h), sample_lengths);
+                          CodeAlphabetSize(h), sample_lengths, &uncharged_lengths);
     AppendByteLengths(h, sample_lengths, chunk.length, reading.byte_lengths_bits);
+    AppendByteLengths(h, uncharged_lengths, chunk.length, reading.uncharged_byte_lengths_bits);
     reading.samples.insert(reading.samples.end(), cells.values.begin(), cells.values.end());
   }
   const double total = std::accumulate(reading.byte_lengths_bits.begin(), reading.byte_lengths_bits.end(), 0.0);
@@ -86,19 +95,21 @@ Reading ReadAs(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chun
   const double count = double(std::max<size_t>(reading.samples.size(), 1));
   const double mean = sum / count;
   const double rms = std::sqrt(squares / count);
+  reading.mean = mean;
+  reading.spread = std::sqrt(std::max(0.0, squares / count - mean * mean));
   reading.qualified = !(rms > 1000 && std::abs(mean) > 0.5 * rms);
   return reading;
 }
 
 // Student's t of the per-block mean of (rival - winner) over the given blocks: large when the winner is
-// cheaper block after block, not just on average. A null rival costs a flat 8 bits per byte.
-double BlockT(const std::vector<double>& winner, const std::vector<double>* rival, const std::vector<size_t>& blocks) {
+// cheaper block after block, not just on average.
+double BlockT(const std::vector<double>& winner, const std::vector<double>& rival, const std::vector<size_t>& blocks) {
   if (blocks.size() < 2) return 0;
   std::vector<double> d;
   for (const size_t block : blocks) {
     double acc = 0;
     for (size_t i = block * Block_bytes; i < (block + 1) * Block_bytes; ++i) {
-      acc += (rival ? (*rival)[i] : UncodedCost_bits_per_byte) - winner[i];
+      acc += rival[i] - winner[i];
     }
     d.push_back(acc / Block_bytes);
   }
@@ -224,6 +235,27 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
   result.analysed_bytes = analysed;
   const size_t block_count = analysed / Block_bytes;
 
+  // A large offset is what constant or non-audio data looks like under a reading, but real recordings carry
+  // offsets too. A reading on an offset stays in when its sound varies by more than a quarter of the offset
+  // and it has audio structure: the cheapest native reading (set aside, it would hand the file to a worse
+  // reading), and any look-alike that is clearly audio, since it can only refuse a claim.
+  size_t cheapest_native = 0;
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    if (IsNative(Hypothesis(i)) && readings[i].cost_bits_per_byte < readings[cheapest_native].cost_bits_per_byte) {
+      cheapest_native = i;
+    }
+  }
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    Reading& reading = readings[i];
+    const double structure_bits_per_byte =
+        IsNative(Hypothesis(i)) ? NoStructure_bits_per_byte : ClearAudio_bits_per_byte;
+    if (!reading.qualified && (i == cheapest_native || !IsNative(Hypothesis(i))) &&
+        reading.cost_bits_per_byte <= structure_bits_per_byte &&
+        reading.spread >= OffsetAudioSpread * std::abs(reading.mean)) {
+      reading.qualified = true;
+    }
+  }
+
   std::optional<size_t> winner;
   for (size_t i = 0; i < HypothesisCount; ++i) {
     if (!IsNative(Hypothesis(i)) || !readings[i].qualified) continue;
@@ -239,7 +271,8 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
   result.best = HypothesisNames[w];
 
   const auto [commonest_share, commonest_byte] = CommonestByte(bytes, chunks, analysed);
-  if (commonest_share > DegenerateShare && !IsSilenceCode(wh, commonest_byte)) {
+  const double degenerate_share = wh == Hypothesis::Adpcm ? AdpcmDegenerateShare : DegenerateShare;
+  if (commonest_share > degenerate_share && !IsSilenceCode(wh, commonest_byte)) {
     result.reason = "degenerate content (one byte value is " + Fixed(commonest_share * 100, 0) + "% of the data)";
     return result;
   }
@@ -254,28 +287,33 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
     for (size_t i = first; i < first + Block_bytes * samples_per_byte; ++i) energy += double(wr.samples[i]) * wr.samples[i];
     if (energy / double(Block_bytes * samples_per_byte) >= ActiveBlockEnergy) active_blocks.push_back(block);
   }
+  // Look-alikes are weighed as the model charges them, then once more without the charge for offsets, which
+  // would otherwise hide audio of another layout that carries an offset or hum of its own.
   std::optional<double> lookalike_t;
-  if (active_blocks.size() >= 2) {
+  for (const bool charged : {true, false}) {
+    if (active_blocks.size() < 2) break;
+    const auto lengths = [charged](const Reading& reading) -> const std::vector<double>& {
+      return charged ? reading.byte_lengths_bits : reading.uncharged_byte_lengths_bits;
+    };
     std::optional<size_t> lookalike;
     double lookalike_cost = 0;
     for (size_t i = 0; i < HypothesisCount; ++i) {
       if (IsNative(Hypothesis(i)) || !readings[i].qualified) continue;
-      const double cost = MeanOver(readings[i].byte_lengths_bits, active_blocks);
+      const double cost = MeanOver(lengths(readings[i]), active_blocks);
       if (!lookalike || cost < lookalike_cost) {
         lookalike = i;
         lookalike_cost = cost;
       }
     }
-    if (lookalike) {
-      const double winner_cost = MeanOver(wr.byte_lengths_bits, active_blocks);
-      const double t = BlockT(wr.byte_lengths_bits, &readings[*lookalike].byte_lengths_bits, active_blocks);
-      if (lookalike_cost < winner_cost - LookalikeMargin_bits_per_byte && t < LookalikeT &&
-          lookalike_cost <= NoStructure_bits_per_byte) {
-        result.reason = std::string("looks like ") + HypothesisNames[*lookalike] + ", not this format";
-        return result;
-      }
-      if (lookalike_cost < winner_cost - LookalikeTiebreak_bits_per_byte) lookalike_t = t;
+    if (!lookalike) break;
+    const double winner_cost = MeanOver(lengths(wr), active_blocks);
+    const double t = BlockT(lengths(wr), lengths(readings[*lookalike]), active_blocks);
+    if (lookalike_cost < winner_cost - LookalikeMargin_bits_per_byte && t < LookalikeT &&
+        lookalike_cost <= NoStructure_bits_per_byte) {
+      result.reason = std::string("looks like ") + HypothesisNames[*lookalike] + ", not this format";
+      return result;
     }
+    if (charged && lookalike_cost < winner_cost - LookalikeTiebreak_bits_per_byte) lookalike_t = t;
   }
 
   if (wr.cost_bits_per_byte > NoStructure_bits_per_byte) {
@@ -287,13 +325,27 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
     return result;
   }
 
+  // The rival is the cheapest other native reading, set aside or not: a reading set aside for its offset may
+  // still be the truth, and a winner must beat it block after block to be claimed with confidence.
   std::optional<size_t> runner_up;
   for (size_t i = 0; i < HypothesisCount; ++i) {
-    if (i == w || !IsNative(Hypothesis(i)) || !readings[i].qualified) continue;
+    if (i == w || !IsNative(Hypothesis(i))) continue;
     if (!runner_up || readings[i].cost_bits_per_byte < readings[*runner_up].cost_bits_per_byte) runner_up = i;
   }
-  double t = BlockT(wr.byte_lengths_bits, runner_up ? &readings[*runner_up].byte_lengths_bits : nullptr, all_blocks);
+  double t = BlockT(wr.byte_lengths_bits, readings[*runner_up].byte_lengths_bits, all_blocks);
   if (lookalike_t) t = std::min(t, *lookalike_t);
+  // The model charges a local offset as noise, which keeps wrong readings of silence from looking cheap but
+  // also charges the true reading of audio with hum or an offset of its own. A winner that only the charge
+  // puts ahead is not beyond doubt: a native reading that varies like audio and is cheaper uncharged where the
+  // winner hears sound, block after block, caps the statistic.
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    const Reading& rival = readings[i];
+    const bool varies_like_audio =
+        rival.spread >= OffsetAudioSpread * std::abs(rival.mean) && rival.spread * rival.spread >= ActiveBlockEnergy;
+    if (i == w || !IsNative(Hypothesis(i)) || !varies_like_audio) continue;
+    const double uncharged_t = BlockT(wr.uncharged_byte_lengths_bits, rival.uncharged_byte_lengths_bits, active_blocks);
+    if (uncharged_t < 0) t = std::min(t, uncharged_t);
+  }
 
   result.coding = CodingOf(wh);
   result.t = t;

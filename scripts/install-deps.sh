@@ -7,7 +7,7 @@ packages="cmake make g++ pkg-config git
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine
   googletest libgtest-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev libkissfft-dev
-  clang libclang-rt-14-dev valgrind sox"
+  clang libclang-rt-14-dev valgrind sox espeak-ng"
 
 missing=""
 for package in $packages; do
