@@ -29,10 +29,19 @@ struct RawVoxDetection {
   int events8 = 0, events6 = 0;          // tone events that fit 8000 and 6000 Hz
   std::string best;                      // the cheapest qualified native coding, even when refused; "" if none
   std::array<double, HypothesisCount> costs{};  // bits per byte under each hypothesis
-  size_t analysed_bytes = 0;             // bytes the costs were measured on (at most 80,000)
+  size_t analysed_bytes = 0;                    // bytes the costs were measured on (at most 80,000; see below)
 };
 
-RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count);
+enum class DetectionDepth {
+  UntilSure,  // stop once the first part of the analysed bytes claims a coding at confidence 0.99 or more
+  Whole,      // measure every analysed byte, as the reference results were
+};
+
+// With UntilSure, a file whose first quarter (at least 4096 bytes, and at most half) settles the coding has
+// its costs, t and confidence from that part (`analysed_bytes` says how much); the byte-value and sign checks
+// and the rate always look at all of the analysed bytes. Anything short of a sure claim there, and every
+// refusal, comes from all of them, as with Whole.
+RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionDepth depth = DetectionDepth::UntilSure);
 
 struct ByteSpan {
   size_t offset;

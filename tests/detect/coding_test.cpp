@@ -166,14 +166,20 @@ TEST(DetectCoding, LongFilesAreSampledInEightChunksAndStillClaimed) {
   // 25 s of A-law: 200,000 bytes, of which 80,000 are read. An odd size keeps the 16-bit readings honest.
   std::vector<uint8_t> bytes = Encode(DetectedCoding::Alaw, SpeechLike(25, 8000, seed));
   bytes.push_back(0xD5);
-  const RawVoxDetection result = Detect(bytes);
-  EXPECT_EQ(result.analysed_bytes, 80000u);
-  ASSERT_TRUE(result.coding.has_value()) << result.reason;
-  EXPECT_EQ(*result.coding, DetectedCoding::Alaw);
-  EXPECT_GE(result.confidence, 0.9);
+  for (const DetectionDepth depth : {DetectionDepth::Whole, DetectionDepth::UntilSure}) {
+    const RawVoxDetection result = DetectRawVox(bytes.data(), bytes.size(), depth);
+    ASSERT_TRUE(result.coding.has_value()) << result.reason;
+    EXPECT_EQ(*result.coding, DetectedCoding::Alaw);
+    EXPECT_GE(result.confidence, 0.9);
+    // Clear speech settles its coding well before the end of what is analysed.
+    if (depth == DetectionDepth::UntilSure)
+      EXPECT_LT(result.analysed_bytes, 80000u);
+    else
+      EXPECT_EQ(result.analysed_bytes, 80000u);
+  }
   // Just over the cap is sampled too, not read whole.
   bytes.resize(80001);
-  EXPECT_EQ(Detect(bytes).analysed_bytes, 80000u);
+  EXPECT_EQ(DetectRawVox(bytes.data(), bytes.size(), DetectionDepth::Whole).analysed_bytes, 80000u);
 }
 
 // The cells of one reading's codes tile the line, so the code probabilities sum to one and uniformly random
