@@ -7,14 +7,14 @@
 
 namespace {
 
-constexpr size_t PredictorOrder = 8;
-constexpr size_t FitLength_samples = 256;  // history the predictor is fitted on
+constexpr size_t PredictorOrder = CodeLengthModel::PredictorOrder;
+constexpr size_t FitLength_samples = CodeLengthModel::FitLength_samples;
 constexpr size_t FitInterval_samples = 64;
-constexpr size_t ResidualWindow_samples = 32;
-constexpr size_t OffsetWindow_samples = 64;  // for the DC, Nyquist and cell-width terms
+constexpr size_t ResidualWindow_samples = CodeLengthModel::ResidualWindow_samples;
+constexpr size_t OffsetWindow_samples = CodeLengthModel::OffsetWindow_samples;
 constexpr double VarianceFloor = 4;
 
-using Coefficients = std::array<double, PredictorOrder + 1>;  // [0] unused: prediction = sum a[k] x[n-k]
+using Coefficients = CodeLengthModel::Coefficients;
 
 const std::array<double, FitLength_samples>& FitWindow() {
   static const std::array<double, FitLength_samples> window = [] {
@@ -83,52 +83,60 @@ double CellProbability(double low, double high, double mean, double scale) {
 
 }  // namespace
 
-void AppendCodeLengthsBits(const int32_t* values, const double* low, const double* high, size_t sample_count,
-                           double alphabet_size, std::vector<double>& lengths_bits) {
-  // The samples as doubles behind FitLength_samples zeros: the history before the start is silence.
-  std::vector<double> padded(FitLength_samples + sample_count, 0.0);
+CodeLengthModel::CodeLengthModel(double alphabet_size)
+    : uniform_share_(0.01 / alphabet_size), history_(FitLength_samples, 0.0), width_history_(OffsetWindow_samples) {}
+
+void CodeLengthModel::Append(const int32_t* values, const double* low, const double* high, size_t sample_count,
+                             std::vector<double>& lengths_bits, std::vector<double>* uncharged_lengths_bits) {
+  // The samples as doubles behind the last FitLength_samples before them (zeros at the start: the history
+  // before the start is silence), and the squared cell widths behind the last OffsetWindow_samples.
+  std::vector<double> padded(FitLength_samples + sample_count);
+  std::copy(history_.begin(), history_.end(), padded.begin());
   double* x = padded.data() + FitLength_samples;
-  std::vector<double> squared_widths(sample_count);
+  std::vector<double> widths(OffsetWindow_samples + sample_count);
+  std::copy(width_history_.begin(), width_history_.end(), widths.begin());
+  double* squared_widths = widths.data() + OffsetWindow_samples;
   for (size_t n = 0; n < sample_count; ++n) {
     x[n] = values[n];
     const double width = high[n] - low[n];
     squared_widths[n] = std::isinf(width) ? 0.0 : width * width;  // an open cell says nothing about the step
   }
 
-  const double uniform_share = 0.01 / alphabet_size;
   const size_t first = lengths_bits.size();
   lengths_bits.resize(first + sample_count);
   double* lengths = lengths_bits.data() + first;
+  double* uncharged = nullptr;
+  if (uncharged_lengths_bits) {
+    uncharged_lengths_bits->resize(uncharged_lengths_bits->size() + sample_count);
+    uncharged = uncharged_lengths_bits->data() + uncharged_lengths_bits->size() - sample_count;
+  }
 
   // Tile by tile, first the Gaussian of every sample, then the cell probabilities: the second loop has no
   // carried dependency, so the processor can overlap its costly calls, and a tile's data stays in cache.
+  // `i` counts this call's samples, `n` every sample since the start.
   constexpr size_t Tile_samples = 1024;
-  std::array<double, Tile_samples> means, scales;
-  std::array<double, ResidualWindow_samples> squared_residuals{};
-  double squared_residual_sum = 0;
-  // Sums over the last OffsetWindow_samples: all integers, so the running sums stay exact.
-  double value_sum = 0, alternating_sum = 0, squared_width_sum = 0;
-  Coefficients a{};
+  std::array<double, Tile_samples> means, scales, uncharged_scales;
   for (size_t tile = 0; tile < sample_count; tile += Tile_samples) {
     const size_t tile_end = std::min(sample_count, tile + Tile_samples);
-    for (size_t n = tile; n < tile_end; ++n) {
+    for (size_t i = tile; i < tile_end; ++i) {
+      const size_t n = count_ + i;
       if (n % FitInterval_samples == 0) {
-        a = FitPredictor(x + n);
-        squared_residual_sum = 0;  // refreshed now and then so rounding cannot build up
-        for (const double e2 : squared_residuals) squared_residual_sum += e2;
+        coefficients_ = FitPredictor(x + i);
+        squared_residual_sum_ = 0;  // refreshed now and then so rounding cannot build up
+        for (const double e2 : squared_residuals_) squared_residual_sum_ += e2;
       }
       double prediction = 0;
-      const double* coefficients = a.data();
-      for (size_t k = 1; k <= PredictorOrder; ++k) prediction += coefficients[k] * x[ptrdiff_t(n) - ptrdiff_t(k)];
+      const double* coefficients = coefficients_.data();
+      for (size_t k = 1; k <= PredictorOrder; ++k) prediction += coefficients[k] * x[ptrdiff_t(i) - ptrdiff_t(k)];
 
       double variance = VarianceFloor;
       if (n > 0) {
         // Full windows divide by powers of two, exactly as a multiplication: no division in the steady state.
         const double per_residual = n >= ResidualWindow_samples ? 1.0 / ResidualWindow_samples : 1.0 / double(n);
         const double per_offset = n >= OffsetWindow_samples ? 1.0 / OffsetWindow_samples : 1.0 / double(n);
-        const double dc = std::abs(value_sum) * per_offset;
-        const double nyquist = std::abs(alternating_sum) * per_offset;
-        const double quarter_squared_cell = 0.25 * squared_width_sum * per_offset;
+        const double dc = std::abs(value_sum_) * per_offset;
+        const double nyquist = std::abs(alternating_sum_) * per_offset;
+        const double quarter_squared_cell = 0.25 * squared_width_sum_ * per_offset;
         // A constant offset or a full-scale oscillation at half the rate is what digital silence looks like
         // under a wrong decoding; counting them as noise keeps such readings from looking cheap.
         double excess = 0;
@@ -138,29 +146,53 @@ void AppendCodeLengthsBits(const int32_t* values, const double* low, const doubl
           const double nyquist_excess = std::max(0.0, nyquist - half_cell);
           excess = dc_excess * dc_excess + nyquist_excess * nyquist_excess;
         }
-        variance += squared_residual_sum * per_residual + excess;
+        const double residual_variance = squared_residual_sum_ * per_residual;
+        uncharged_scales[i - tile] = 1 / (std::sqrt(VarianceFloor + residual_variance) * std::numbers::sqrt2);
+        variance += residual_variance + excess;
+      } else {
+        uncharged_scales[i - tile] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
       }
-      means[n - tile] = prediction;
-      scales[n - tile] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
+      means[i - tile] = prediction;
+      scales[i - tile] = 1 / (std::sqrt(variance) * std::numbers::sqrt2);
 
-      const double residual = x[n] - prediction;
-      double& slot = squared_residuals[n % ResidualWindow_samples];
-      squared_residual_sum += residual * residual - slot;
+      const double residual = x[i] - prediction;
+      double& slot = squared_residuals_[n % ResidualWindow_samples];
+      squared_residual_sum_ += residual * residual - slot;
       slot = residual * residual;
 
-      value_sum += x[n];
-      alternating_sum += (n & 1) ? -x[n] : x[n];
-      squared_width_sum += squared_widths[n];
+      value_sum_ += x[i];
+      alternating_sum_ += (n & 1) ? -x[i] : x[i];
+      squared_width_sum_ += squared_widths[i];
       if (n >= OffsetWindow_samples) {
         const size_t old = n - OffsetWindow_samples;
-        value_sum -= x[old];
-        alternating_sum -= (old & 1) ? -x[old] : x[old];
-        squared_width_sum -= squared_widths[old];
+        const ptrdiff_t old_i = ptrdiff_t(i) - ptrdiff_t(OffsetWindow_samples);
+        value_sum_ -= x[old_i];
+        alternating_sum_ -= (old & 1) ? -x[old_i] : x[old_i];
+        squared_width_sum_ -= squared_widths[old_i];
       }
     }
-    for (size_t n = tile; n < tile_end; ++n) {
-      const double probability = CellProbability(low[n], high[n], means[n - tile], scales[n - tile]);
-      lengths[n] = -std::log2(0.99 * probability + uniform_share);
+    for (size_t i = tile; i < tile_end; ++i) {
+      const double probability = CellProbability(low[i], high[i], means[i - tile], scales[i - tile]);
+      lengths[i] = -std::log2(0.99 * probability + uniform_share_);
+    }
+    if (uncharged) {
+      for (size_t i = tile; i < tile_end; ++i) {
+        if (uncharged_scales[i - tile] == scales[i - tile]) {  // nothing was charged
+          uncharged[i] = lengths[i];
+        } else {
+          const double probability = CellProbability(low[i], high[i], means[i - tile], uncharged_scales[i - tile]);
+          uncharged[i] = -std::log2(0.99 * probability + uniform_share_);
+        }
+      }
     }
   }
+  count_ += sample_count;
+  std::copy(padded.end() - FitLength_samples, padded.end(), history_.begin());
+  std::copy(widths.end() - OffsetWindow_samples, widths.end(), width_history_.begin());
+}
+
+void AppendCodeLengthsBits(const int32_t* values, const double* low, const double* high, size_t sample_count,
+                           double alphabet_size, std::vector<double>& lengths_bits,
+                           std::vector<double>* uncharged_lengths_bits) {
+  CodeLengthModel(alphabet_size).Append(values, low, high, sample_count, lengths_bits, uncharged_lengths_bits);
 }

@@ -21,13 +21,22 @@ static_assert(ChunkCount * Chunk_bytes == AnalysisCap_bytes);
 constexpr size_t Block_bytes = 128;
 
 constexpr double NoStructure_bits_per_byte = 7.75;
+constexpr double ClearAudio_bits_per_byte = 7;
 constexpr double ActiveBlockEnergy = 24.0 * 24.0;  // mean square, 16-bit units
 constexpr double LookalikeMargin_bits_per_byte = 0.05;
 constexpr double LookalikeTiebreak_bits_per_byte = 0.005;
 constexpr double LookalikeT = -3;
 constexpr double DegenerateShare = 0.9;
-constexpr double UncodedCost_bits_per_byte = 8;
+// ADPCM's DC tracker takes any steady input, offset or not, to the silence codes, so no other byte value
+// fills half of a real ADPCM file; G.711 keeps a recording's offset as a steady code of its own.
+constexpr double AdpcmDegenerateShare = 0.5;
 constexpr double MaximumT = 60;
+constexpr double SureT = 10;  // confidence 0.99: a claim on the first bytes stands
+constexpr size_t FirstStretch_bytes = 2048;
+constexpr double HopelessMargin_bits_per_byte = 1;
+constexpr double HopelessT = 10;
+constexpr size_t MinimumSoundingBlocks = 16;
+constexpr double OffsetAudioSpread = 0.25;  // least standard deviation, per unit of offset, of audio on an offset
 
 constexpr std::array<const char*, HypothesisCount> HypothesisNames = {
     "alaw",       "mulaw",       "adpcm",  "adpcm_lowfirst", "alaw_bitrev", "mulaw_bitrev",
@@ -38,8 +47,11 @@ using Span = ByteSpan;
 // One hypothesis over the analysed bytes.
 struct Reading {
   std::vector<double> byte_lengths_bits;
+  std::vector<double> uncharged_byte_lengths_bits;  // without the model's charge for offsets
   std::vector<int32_t> samples;  // the chunks' decodings one after another
   double cost_bits_per_byte = 0;
+  double mean = 0;
+  double spread = 0;      // standard deviation about the mean
   bool qualified = true;  // false when the decoding sits on a large constant offset
 };
 
@@ -60,45 +72,85 @@ void AppendByteLengths(Hypothesis h, const std::vector<double>& sample_lengths, 
   }
 }
 
-Reading ReadAs(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chunks) {
-  Reading reading;
-  CellStream cells;
-  std::vector<double> sample_lengths;
-  for (const Span& chunk : chunks) {
-    cells.values.clear();
-    cells.low.clear();
-    cells.high.clear();
-    sample_lengths.clear();
-    DecodeWithCells(h, bytes + chunk.offset, chunk.length, cells);
-    AppendCodeLengthsBits(cells.values.data(), cells.low.data(), cells.high.data(), cells.values.size(),
-                          CodeAlphabetSize(h), sample_lengths);
-    AppendByteLengths(h, sample_lengths, chunk.length, reading.byte_lengths_bits);
-    reading.samples.insert(reading.samples.end(), cells.values.begin(), cells.values.end());
-  }
-  const double total = std::accumulate(reading.byte_lengths_bits.begin(), reading.byte_lengths_bits.end(), 0.0);
-  reading.cost_bits_per_byte = total / double(reading.byte_lengths_bits.size());
+// One hypothesis scored a stretch at a time over the analysed bytes, in their order: chunk after chunk, each
+// decoded and modelled from a fresh state, as if in one call per chunk.
+class Scorer {
+ public:
+  Scorer(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chunks) : h_(h), bytes_(bytes), chunks_(chunks) {}
 
-  double sum = 0, squares = 0;
-  for (const int32_t v : reading.samples) {
-    sum += v;
-    squares += double(v) * v;
+  // Scores the analysed bytes up to `end` (a position in all of them, one chunk after another).
+  void ScoreTo(size_t end) {
+    while (scored_ < end && chunk_ < chunks_.size()) {
+      const Span& chunk = chunks_[chunk_];
+      if (!model_) {
+        model_.emplace(CodeLengthModel(CodeAlphabetSize(h_)));
+        decoder_ = CellDecoder{};
+      }
+      const size_t count = std::min(end - scored_, chunk.length - in_chunk_);
+      cells_.values.clear();
+      cells_.low.clear();
+      cells_.high.clear();
+      sample_lengths_.clear();
+      uncharged_lengths_.clear();
+      DecodeWithCells(h_, decoder_, bytes_ + chunk.offset + in_chunk_, count, cells_);
+      model_->Append(cells_.values.data(), cells_.low.data(), cells_.high.data(), cells_.values.size(), sample_lengths_,
+                     &uncharged_lengths_);
+      AppendByteLengths(h_, sample_lengths_, count, reading_.byte_lengths_bits);
+      AppendByteLengths(h_, uncharged_lengths_, count, reading_.uncharged_byte_lengths_bits);
+      reading_.samples.insert(reading_.samples.end(), cells_.values.begin(), cells_.values.end());
+      for (size_t i = reading_.byte_lengths_bits.size() - count; i < reading_.byte_lengths_bits.size(); ++i) {
+        length_sum_ += reading_.byte_lengths_bits[i];
+      }
+      for (const int32_t v : cells_.values) {
+        sum_ += v;
+        squares_ += double(v) * v;
+      }
+      scored_ += count;
+      in_chunk_ += count;
+      if (in_chunk_ == chunk.length) {
+        chunk_++;
+        in_chunk_ = 0;
+        model_.reset();
+      }
+    }
   }
-  const double count = double(std::max<size_t>(reading.samples.size(), 1));
-  const double mean = sum / count;
-  const double rms = std::sqrt(squares / count);
-  reading.qualified = !(rms > 1000 && std::abs(mean) > 0.5 * rms);
-  return reading;
-}
+
+  size_t scored() const { return scored_; }
+
+  // The reading so far, with its cost, offset and spread.
+  Reading& reading() {
+    reading_.cost_bits_per_byte = length_sum_ / double(std::max<size_t>(reading_.byte_lengths_bits.size(), 1));
+    const double count = double(std::max<size_t>(reading_.samples.size(), 1));
+    const double mean = sum_ / count;
+    const double rms = std::sqrt(squares_ / count);
+    reading_.mean = mean;
+    reading_.spread = std::sqrt(std::max(0.0, squares_ / count - mean * mean));
+    reading_.qualified = !(rms > 1000 && std::abs(mean) > 0.5 * rms);
+    return reading_;
+  }
+
+ private:
+  Hypothesis h_;
+  const uint8_t* bytes_;
+  const std::vector<Span>& chunks_;
+  size_t chunk_ = 0, in_chunk_ = 0, scored_ = 0;
+  std::optional<CodeLengthModel> model_;
+  CellDecoder decoder_;
+  CellStream cells_;
+  std::vector<double> sample_lengths_, uncharged_lengths_;
+  Reading reading_;
+  double length_sum_ = 0, sum_ = 0, squares_ = 0;
+};
 
 // Student's t of the per-block mean of (rival - winner) over the given blocks: large when the winner is
-// cheaper block after block, not just on average. A null rival costs a flat 8 bits per byte.
-double BlockT(const std::vector<double>& winner, const std::vector<double>* rival, const std::vector<size_t>& blocks) {
+// cheaper block after block, not just on average.
+double BlockT(const std::vector<double>& winner, const std::vector<double>& rival, const std::vector<size_t>& blocks) {
   if (blocks.size() < 2) return 0;
   std::vector<double> d;
   for (const size_t block : blocks) {
     double acc = 0;
     for (size_t i = block * Block_bytes; i < (block + 1) * Block_bytes; ++i) {
-      acc += (rival ? (*rival)[i] : UncodedCost_bits_per_byte) - winner[i];
+      acc += rival[i] - winner[i];
     }
     d.push_back(acc / Block_bytes);
   }
@@ -177,15 +229,18 @@ std::string Fixed(double number, int decimals) {
   return buffer;
 }
 
-void DetectRate(const Reading& winner, Hypothesis h, const std::vector<Span>& chunks, RawVoxDetection& result) {
-  const size_t samples_per_byte = h == Hypothesis::Adpcm ? 2 : 1;
+// The rate from the tones of the claimed coding's decoding, over every analysed byte.
+void DetectRate(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chunks, RawVoxDetection& result) {
   ToneEvents total;
-  size_t start = 0;
+  CellStream cells;
   for (const Span& chunk : chunks) {
-    const ToneEvents events = CountToneEvents(winner.samples.data() + start, chunk.length * samples_per_byte);
+    cells.values.clear();
+    cells.low.clear();
+    cells.high.clear();
+    DecodeWithCells(h, bytes + chunk.offset, chunk.length, cells);
+    const ToneEvents events = CountToneEvents(cells.values.data(), cells.values.size());
     total.events8 += events.events8;
     total.events6 += events.events6;
-    start += chunk.length * samples_per_byte;
   }
   const RateDecision decision = DecideRate(total);
   result.events8 = total.events8;
@@ -194,6 +249,91 @@ void DetectRate(const Reading& winner, Hypothesis h, const std::vector<Span>& ch
   result.rate_hint = decision.hint;
   result.rate_confidence = decision.confidence;
 }
+
+// The rate from the claimed coding's tones, when a coding is claimed.
+RawVoxDetection WithRate(RawVoxDetection result, const uint8_t* bytes, const std::vector<Span>& whole) {
+  if (result.coding) {
+    const Hypothesis h = *result.coding == DetectedCoding::Alaw    ? Hypothesis::Alaw
+                         : *result.coding == DetectedCoding::Mulaw ? Hypothesis::Mulaw
+                                                                   : Hypothesis::Adpcm;
+    DetectRate(h, bytes, whole, result);
+  }
+  return result;
+}
+
+size_t NextCheckpoint(size_t end) { return (end + end / 2) / Block_bytes * Block_bytes; }
+
+size_t TotalLength(const std::vector<Span>& spans) {
+  size_t total = 0;
+  for (const Span& span : spans) total += span.length;
+  return total;
+}
+
+// Each hypothesis's reading as far as it was scored, and whether it is still in the running.
+struct ReadingInRunning {
+  Reading* reading = nullptr;
+  bool in = true;
+};
+using Readings = std::array<ReadingInRunning, HypothesisCount>;
+
+// The blocks in which the leader's decoding varies like sound (its standard deviation 24 or more): silence,
+// or a steady offset, reads alike under several layouts and says little about which one is right.
+std::vector<size_t> SoundingBlocks(const Reading& leader, Hypothesis h, size_t analysed) {
+  const size_t samples_per_block = Block_bytes * (h == Hypothesis::Adpcm ? 2 : 1);
+  std::vector<size_t> blocks;
+  for (size_t block = 0; block < analysed / Block_bytes; ++block) {
+    double sum = 0, squares = 0;
+    for (size_t i = block * samples_per_block; i < (block + 1) * samples_per_block; ++i) {
+      sum += leader.samples[i];
+      squares += double(leader.samples[i]) * leader.samples[i];
+    }
+    const double mean = sum / double(samples_per_block);
+    if (squares / double(samples_per_block) - mean * mean >= ActiveBlockEnergy) blocks.push_back(block);
+  }
+  return blocks;
+}
+
+// Whether the leader beats every other reading still in the running block after block where it sounds.
+bool BeatsEveryRival(const Readings& readings, size_t leader, const std::vector<size_t>& sounding) {
+  if (sounding.size() < MinimumSoundingBlocks) return false;
+  const Reading& lead = *readings[leader].reading;
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    if (i == leader || !readings[i].in) continue;
+    if (BlockT(lead.byte_lengths_bits, readings[i].reading->byte_lengths_bits, sounding) < SureT) return false;
+  }
+  return true;
+}
+
+// Takes out of the running every reading that costs the leader's plus a bit per byte or more where the leader
+// sounds, consistently block after block (t of 10), both as the model charges it and uncharged; the cheapest
+// other native reading stays, as the rival the confidence is measured against.
+void LeaveHopelessOut(Readings& readings, size_t leader, const std::vector<size_t>& blocks) {
+  if (blocks.size() < MinimumSoundingBlocks) return;
+  const Reading& lead = *readings[leader].reading;
+  std::optional<size_t> rival;
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    if (i == leader || !IsNative(Hypothesis(i)) || !readings[i].in) continue;
+    if (!rival || readings[i].reading->cost_bits_per_byte < readings[*rival].reading->cost_bits_per_byte) rival = i;
+  }
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    if (i == leader || i == rival || !readings[i].in) continue;
+    const Reading& other = *readings[i].reading;
+    const bool charged_hopeless = MeanOver(other.byte_lengths_bits, blocks) >=
+                                      MeanOver(lead.byte_lengths_bits, blocks) + HopelessMargin_bits_per_byte &&
+                                  BlockT(lead.byte_lengths_bits, other.byte_lengths_bits, blocks) >= HopelessT;
+    const bool uncharged_hopeless =
+        MeanOver(other.uncharged_byte_lengths_bits, blocks) >=
+            MeanOver(lead.uncharged_byte_lengths_bits, blocks) + HopelessMargin_bits_per_byte &&
+        BlockT(lead.uncharged_byte_lengths_bits, other.uncharged_byte_lengths_bits, blocks) >= HopelessT;
+    if (charged_hopeless && uncharged_hopeless) readings[i].in = false;
+  }
+}
+
+// The coding detection over the first `analysed` bytes, as scored by every reading still in the running;
+// what reads bytes alone (one value or sign dominating, the rate) looks at all of `whole`. `winner` gets the
+// cheapest qualified native reading.
+RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed, const std::vector<Span>& whole,
+                       std::optional<size_t>* winner);
 
 }  // namespace
 
@@ -208,38 +348,112 @@ const char* CodingName(DetectedCoding coding) {
   return "";
 }
 
-RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
-  RawVoxDetection result;
+RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionDepth depth) {
   if (bytes == nullptr || byte_count < MinimumFile_bytes) {
+    RawVoxDetection result;
     result.reason = "too short";
     return result;
   }
-  const std::vector<Span> chunks = AnalysedSpans(byte_count);
-  std::array<Reading, HypothesisCount> readings;
-  for (size_t i = 0; i < HypothesisCount; ++i) {
-    readings[i] = ReadAs(Hypothesis(i), bytes, chunks);
-    result.costs[i] = readings[i].cost_bits_per_byte;
+  const std::vector<Span> whole = AnalysedSpans(byte_count);
+  size_t total = 0;
+  for (const Span& span : whole) total += span.length;
+  std::vector<Scorer> scorers;
+  for (size_t i = 0; i < HypothesisCount; ++i) scorers.emplace_back(Hypothesis(i), bytes, whole);
+  Readings readings;
+  std::optional<size_t> winner;
+  if (depth == DetectionDepth::Whole) {
+    for (size_t i = 0; i < HypothesisCount; ++i) {
+      scorers[i].ScoreTo(total);
+      readings[i].reading = &scorers[i].reading();
+    }
+    return WithRate(Decide(bytes, readings, total, whole, &winner), bytes, whole);
   }
-  const size_t analysed = readings[0].byte_lengths_bits.size();
+
+  // The analysed bytes are scored in stretches that grow by half, in whole blocks. After each, a claim stands when it
+  // has a wide margin (t of 10 or more, confidence 0.99) and the claimed reading beats every other one still in the
+  // running as widely on at least 16 blocks where it sounds, so that silence or a steady offset alone never settles a
+  // file; otherwise readings that are hopeless beside the leader, charged and uncharged, leave the running until the
+  // end. Whatever is short of a sure claim is decided on every byte of every reading, exactly as with Whole.
+  for (size_t end = std::min(total, FirstStretch_bytes);;) {
+    for (size_t i = 0; i < HypothesisCount; ++i) {
+      if (!readings[i].in) continue;
+      scorers[i].ScoreTo(end);
+    }
+    if (end == total) {
+      // No sure claim on the way: every reading is measured to the end, and the decision is Whole's.
+      for (size_t i = 0; i < HypothesisCount; ++i) {
+        scorers[i].ScoreTo(total);
+        readings[i].in = true;
+      }
+    }
+    for (size_t i = 0; i < HypothesisCount; ++i) readings[i].reading = &scorers[i].reading();
+    RawVoxDetection result = Decide(bytes, readings, end, whole, &winner);
+    if (end == total) return WithRate(std::move(result), bytes, whole);
+    // Past a quarter of the bytes, a statistic that would stay short of a sure claim even if it kept growing
+    // with the square root of the bytes will not settle early: the rest is measured in one go.
+    const bool out_of_reach = 4 * end >= total && result.t * std::sqrt(double(total) / double(end)) < SureT;
+    if (winner && !out_of_reach) {
+      const std::vector<size_t> sounding = SoundingBlocks(*readings[*winner].reading, Hypothesis(*winner), end);
+      if (result.coding && result.t >= SureT && BeatsEveryRival(readings, *winner, sounding)) {
+        return WithRate(std::move(result), bytes, whole);
+      }
+      LeaveHopelessOut(readings, *winner, sounding);
+    }
+    end = out_of_reach ? total : std::min(total, NextCheckpoint(end));
+  }
+}
+
+namespace {
+
+RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed, const std::vector<Span>& whole,
+                       std::optional<size_t>* winner_out) {
+  RawVoxDetection result;
+  for (size_t i = 0; i < HypothesisCount; ++i) result.costs[i] = readings[i].reading->cost_bits_per_byte;
   result.analysed_bytes = analysed;
   const size_t block_count = analysed / Block_bytes;
+  const auto in = [&readings](size_t i) { return readings[i].in; };
+  const auto reading = [&readings](size_t i) -> Reading& { return *readings[i].reading; };
+  const auto cost = [&readings](size_t i) { return readings[i].reading->cost_bits_per_byte; };
+
+  // A large offset is what constant or non-audio data looks like under a reading, but real recordings carry
+  // offsets too. A reading on an offset stays in when its sound varies by more than a quarter of the offset
+  // and it has audio structure: the cheapest native reading (set aside, it would hand the file to a worse
+  // reading), and any look-alike that is clearly audio, since it can only refuse a claim.
+  std::optional<size_t> cheapest_native;
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    if (!IsNative(Hypothesis(i)) || !in(i)) continue;
+    if (!cheapest_native || cost(i) < cost(*cheapest_native)) cheapest_native = i;
+  }
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    if (!in(i)) continue;
+    Reading& reading = *readings[i].reading;
+    const double structure_bits_per_byte =
+        IsNative(Hypothesis(i)) ? NoStructure_bits_per_byte : ClearAudio_bits_per_byte;
+    if (!reading.qualified && (i == cheapest_native || !IsNative(Hypothesis(i))) &&
+        reading.cost_bits_per_byte <= structure_bits_per_byte &&
+        reading.spread >= OffsetAudioSpread * std::abs(reading.mean)) {
+      reading.qualified = true;
+    }
+  }
 
   std::optional<size_t> winner;
   for (size_t i = 0; i < HypothesisCount; ++i) {
-    if (!IsNative(Hypothesis(i)) || !readings[i].qualified) continue;
-    if (!winner || readings[i].cost_bits_per_byte < readings[*winner].cost_bits_per_byte) winner = i;
+    if (!IsNative(Hypothesis(i)) || !in(i) || !reading(i).qualified) continue;
+    if (!winner || cost(i) < cost(*winner)) winner = i;
   }
+  *winner_out = winner;
   if (!winner) {
     result.reason = "every decoding sits on a large constant offset (constant or non-audio data)";
     return result;
   }
   const size_t w = *winner;
   const Hypothesis wh = Hypothesis(w);
-  const Reading& wr = readings[w];
+  const Reading& wr = reading(w);
   result.best = HypothesisNames[w];
 
-  const auto [commonest_share, commonest_byte] = CommonestByte(bytes, chunks, analysed);
-  if (commonest_share > DegenerateShare && !IsSilenceCode(wh, commonest_byte)) {
+  const auto [commonest_share, commonest_byte] = CommonestByte(bytes, whole, TotalLength(whole));
+  const double degenerate_share = wh == Hypothesis::Adpcm ? AdpcmDegenerateShare : DegenerateShare;
+  if (commonest_share > degenerate_share && !IsSilenceCode(wh, commonest_byte)) {
     result.reason = "degenerate content (one byte value is " + Fixed(commonest_share * 100, 0) + "% of the data)";
     return result;
   }
@@ -254,53 +468,74 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count) {
     for (size_t i = first; i < first + Block_bytes * samples_per_byte; ++i) energy += double(wr.samples[i]) * wr.samples[i];
     if (energy / double(Block_bytes * samples_per_byte) >= ActiveBlockEnergy) active_blocks.push_back(block);
   }
+  // Look-alikes are weighed as the model charges them, then once more without the charge for offsets, which
+  // would otherwise hide audio of another layout that carries an offset or hum of its own.
   std::optional<double> lookalike_t;
-  if (active_blocks.size() >= 2) {
+  for (const bool charged : {true, false}) {
+    if (active_blocks.size() < 2) break;
+    const auto lengths = [charged](const Reading& reading) -> const std::vector<double>& {
+      return charged ? reading.byte_lengths_bits : reading.uncharged_byte_lengths_bits;
+    };
     std::optional<size_t> lookalike;
     double lookalike_cost = 0;
     for (size_t i = 0; i < HypothesisCount; ++i) {
-      if (IsNative(Hypothesis(i)) || !readings[i].qualified) continue;
-      const double cost = MeanOver(readings[i].byte_lengths_bits, active_blocks);
+      if (IsNative(Hypothesis(i)) || !in(i) || !reading(i).qualified) continue;
+      const double cost = MeanOver(lengths(reading(i)), active_blocks);
       if (!lookalike || cost < lookalike_cost) {
         lookalike = i;
         lookalike_cost = cost;
       }
     }
-    if (lookalike) {
-      const double winner_cost = MeanOver(wr.byte_lengths_bits, active_blocks);
-      const double t = BlockT(wr.byte_lengths_bits, &readings[*lookalike].byte_lengths_bits, active_blocks);
-      if (lookalike_cost < winner_cost - LookalikeMargin_bits_per_byte && t < LookalikeT &&
-          lookalike_cost <= NoStructure_bits_per_byte) {
-        result.reason = std::string("looks like ") + HypothesisNames[*lookalike] + ", not this format";
-        return result;
-      }
-      if (lookalike_cost < winner_cost - LookalikeTiebreak_bits_per_byte) lookalike_t = t;
+    if (!lookalike) break;
+    const double winner_cost = MeanOver(lengths(wr), active_blocks);
+    const double t = BlockT(lengths(wr), lengths(reading(*lookalike)), active_blocks);
+    if (lookalike_cost < winner_cost - LookalikeMargin_bits_per_byte && t < LookalikeT &&
+        lookalike_cost <= NoStructure_bits_per_byte) {
+      result.reason = std::string("looks like ") + HypothesisNames[*lookalike] + ", not this format";
+      return result;
     }
+    if (charged && lookalike_cost < winner_cost - LookalikeTiebreak_bits_per_byte) lookalike_t = t;
   }
 
   if (wr.cost_bits_per_byte > NoStructure_bits_per_byte) {
     result.reason = "no audio structure under any coding (" + Fixed(wr.cost_bits_per_byte, 2) + " bits/byte)";
     return result;
   }
-  if ((wh == Hypothesis::Alaw || wh == Hypothesis::Mulaw) && SignsLookUnnatural(wh, bytes, chunks)) {
+  if ((wh == Hypothesis::Alaw || wh == Hypothesis::Mulaw) && SignsLookUnnatural(wh, bytes, whole)) {
     result.reason = std::string("sample signs and sizes are too lopsided for ") + HypothesisNames[w] + " audio";
     return result;
   }
 
+  // The rival is the cheapest other native reading, set aside or not: a reading set aside for its offset may
+  // still be the truth, and a winner must beat it block after block to be claimed with confidence.
   std::optional<size_t> runner_up;
   for (size_t i = 0; i < HypothesisCount; ++i) {
-    if (i == w || !IsNative(Hypothesis(i)) || !readings[i].qualified) continue;
-    if (!runner_up || readings[i].cost_bits_per_byte < readings[*runner_up].cost_bits_per_byte) runner_up = i;
+    if (i == w || !IsNative(Hypothesis(i)) || !in(i)) continue;
+    if (!runner_up || cost(i) < cost(*runner_up)) runner_up = i;
   }
-  double t = BlockT(wr.byte_lengths_bits, runner_up ? &readings[*runner_up].byte_lengths_bits : nullptr, all_blocks);
+  double t = BlockT(wr.byte_lengths_bits, reading(*runner_up).byte_lengths_bits, all_blocks);
   if (lookalike_t) t = std::min(t, *lookalike_t);
+  // The model charges a local offset as noise, which keeps wrong readings of silence from looking cheap but
+  // also charges the true reading of audio with hum or an offset of its own. A winner that only the charge
+  // puts ahead is not beyond doubt: a native reading that varies like audio and is cheaper uncharged where the
+  // winner hears sound, block after block, caps the statistic.
+  for (size_t i = 0; i < HypothesisCount; ++i) {
+    if (!in(i)) continue;
+    const Reading& rival = reading(i);
+    const bool varies_like_audio =
+        rival.spread >= OffsetAudioSpread * std::abs(rival.mean) && rival.spread * rival.spread >= ActiveBlockEnergy;
+    if (i == w || !IsNative(Hypothesis(i)) || !varies_like_audio) continue;
+    const double uncharged_t = BlockT(wr.uncharged_byte_lengths_bits, rival.uncharged_byte_lengths_bits, active_blocks);
+    if (uncharged_t < 0) t = std::min(t, uncharged_t);
+  }
 
   result.coding = CodingOf(wh);
   result.t = t;
   result.confidence = 1 / (1 + std::exp(-0.6 * (std::min(t, MaximumT) - 2.34)));
-  DetectRate(wr, wh, chunks, result);
   return result;
 }
+
+}  // namespace
 
 // Short files are read whole. Longer ones are sampled as evenly spread chunks, each decoded from a fresh
 // state; chunk starts are kept even so that 16-bit readings stay on their byte pairs.

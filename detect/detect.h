@@ -28,11 +28,22 @@ struct RawVoxDetection {
   std::optional<int> rate_hint;          // the rate a single net tone event points to (not a decision)
   int events8 = 0, events6 = 0;          // tone events that fit 8000 and 6000 Hz
   std::string best;                      // the cheapest qualified native coding, even when refused; "" if none
-  std::array<double, HypothesisCount> costs{};  // bits per byte under each hypothesis
-  size_t analysed_bytes = 0;             // bytes the costs were measured on (at most 80,000)
+  std::array<double, HypothesisCount> costs{};  // bits per byte under each hypothesis (see DetectRawVox)
+  size_t analysed_bytes = 0;                    // bytes the costs were measured on (at most 80,000; see below)
 };
 
-RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count);
+enum class DetectionDepth {
+  UntilSure,  // stop once a first part of the analysed bytes claims a coding beyond doubt
+  Whole,      // measure every reading on every analysed byte, as the reference results were
+};
+
+// With UntilSure the analysed bytes are measured in stretches from their start (2048 bytes, then growing by
+// half), and a claim at confidence 0.99 or more whose reading beats every other one still in the running by
+// as wide a margin where the audio sounds stands at once: its t and confidence are those of that stretch,
+// `analysed_bytes` says how long it was, and the costs of readings dropped on the way as hopeless are over
+// the bytes they were measured on. Without such a claim the result is exactly Whole's. The byte-value and
+// sign checks and the rate always look at all of the analysed bytes.
+RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionDepth depth = DetectionDepth::UntilSure);
 
 struct ByteSpan {
   size_t offset;

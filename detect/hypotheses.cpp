@@ -104,10 +104,11 @@ void DecodeBytes(const ByteCellTable& table, const uint8_t* bytes, size_t byte_c
 
 // The decoder's state before a code fixes the interval of encoder differences that the code stands for; mapped
 // through the decoder's own reconstruction (predictor, less the DC tracker's mean), that is the sample's cell.
-void DecodeAdpcm(const uint8_t* bytes, size_t byte_count, bool low_nibble_first, CellStream& out) {
-  AdpcmState state{0, 0};
-  DcHistory history{};
-  int32_t sum = 0;
+void DecodeAdpcm(CellDecoder& decoder, const uint8_t* bytes, size_t byte_count, bool low_nibble_first,
+                 CellStream& out) {
+  AdpcmState& state = decoder.state;
+  DcHistory& history = decoder.history;
+  int32_t& sum = decoder.sum;
   for (size_t i = 0; i < byte_count; ++i) {
     const uint8_t first = low_nibble_first ? bytes[i] & 0x0F : bytes[i] >> 4;
     const uint8_t second = low_nibble_first ? bytes[i] >> 4 : bytes[i] & 0x0F;
@@ -145,11 +146,19 @@ void DecodeS16(const uint8_t* bytes, size_t byte_count, bool big_endian, CellStr
 }  // namespace
 
 void DecodeWithCells(Hypothesis hypothesis, const uint8_t* bytes, size_t byte_count, CellStream& out) {
+  CellDecoder decoder;
+  DecodeWithCells(hypothesis, decoder, bytes, byte_count, out);
+}
+
+void DecodeWithCells(Hypothesis hypothesis, CellDecoder& decoder, const uint8_t* bytes, size_t byte_count,
+                     CellStream& out) {
   switch (hypothesis) {
     case Hypothesis::Alaw: return DecodeBytes(AlawCells, bytes, byte_count, out);
     case Hypothesis::Mulaw: return DecodeBytes(MulawCells, bytes, byte_count, out);
-    case Hypothesis::Adpcm: return DecodeAdpcm(bytes, byte_count, false, out);
-    case Hypothesis::AdpcmLowFirst: return DecodeAdpcm(bytes, byte_count, true, out);
+    case Hypothesis::Adpcm:
+      return DecodeAdpcm(decoder, bytes, byte_count, false, out);
+    case Hypothesis::AdpcmLowFirst:
+      return DecodeAdpcm(decoder, bytes, byte_count, true, out);
     case Hypothesis::AlawBitrev: return DecodeBytes(AlawBitrevCells, bytes, byte_count, out);
     case Hypothesis::MulawBitrev: return DecodeBytes(MulawBitrevCells, bytes, byte_count, out);
     case Hypothesis::AlawNoinv: return DecodeBytes(AlawNoinvCells, bytes, byte_count, out);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/adpcm.h"
+
 enum class Hypothesis : uint8_t {
   Alaw,
   Mulaw,
@@ -46,6 +48,16 @@ struct CellStream {
   std::vector<double> high;
 };
 
+// The decoder's state between stretches of bytes (only ADPCM has one).
+struct CellDecoder {
+  AdpcmState state{0, 0};
+  DcHistory history{};
+  int32_t sum = 0;
+};
+
 // Decodes `byte_count` bytes from a fresh decoder state and appends the samples to `out`: one per byte, two per
 // byte for ADPCM, one per whole byte pair for 16-bit PCM (an odd last byte gives none).
 void DecodeWithCells(Hypothesis hypothesis, const uint8_t* bytes, size_t byte_count, CellStream& out);
+// The same, going on from `decoder`; stretches of 16-bit PCM must be of even length but for the last.
+void DecodeWithCells(Hypothesis hypothesis, CellDecoder& decoder, const uint8_t* bytes, size_t byte_count,
+                     CellStream& out);

@@ -8,7 +8,7 @@ packages="cmake make g++ pkg-config git
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine
   googletest libgtest-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev libkissfft-dev
-  clang libclang-rt-14-dev valgrind sox
+  clang libclang-rt-14-dev valgrind sox espeak-ng
   emscripten dpkg-dev chromium"
 # The page's tests run on Node and npm; a machine that has them from elsewhere keeps its own.
 command -v node >/dev/null 2>&1 || packages="$packages nodejs"

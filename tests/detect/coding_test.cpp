@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -34,6 +37,57 @@ TEST(DetectCoding, EveryCodingOfSpeechNoiseAndNearSilenceIsClaimedFromFiveSecond
         EXPECT_EQ(*result.coding, coding);
         EXPECT_GE(result.confidence, 0.9) << "t = " << result.t;
         EXPECT_EQ(result.reason, "");
+      }
+    }
+  }
+}
+
+// examples/speech.wav (16000 Hz) at 8000 Hz: pairs averaged over a short low-pass, enough for detection.
+std::vector<int16_t> ExampleSpeechAt8000() {
+  std::ifstream file(std::string(KVOX_SOURCE_DIR) + "/examples/speech.wav", std::ios::binary);
+  const std::string wav{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const size_t data = wav.find("data") + 8;
+  std::vector<double> x((wav.size() - data) / 2);
+  for (size_t i = 0; i < x.size(); ++i)
+    x[i] = int16_t(uint8_t(wav[data + 2 * i]) | uint8_t(wav[data + 2 * i + 1]) << 8);
+  std::vector<int16_t> out;
+  for (size_t i = 2; i + 1 < x.size(); i += 2)
+    out.push_back(int16_t((x[i - 2] + 3 * x[i - 1] + 3 * x[i] + x[i + 1]) / 8));
+  return out;
+}
+
+// Real prompts often sit on an offset of half their RMS or more (old recording hardware); every coding of them
+// is claimed, not refused as 8-bit PCM nor taken for the other G.711 law.
+TEST(DetectCoding, SpeechOnAnOffsetOfUpToItsRmsIsClaimed) {
+  const std::vector<int16_t> speech = ExampleSpeechAt8000();
+  ASSERT_GT(speech.size(), 30000u);
+  double squares = 0;
+  for (const int16_t s : speech) squares += double(s) * s;
+  const double rms = std::sqrt(squares / double(speech.size()));
+  for (const double share : {-1.0, -0.6, 0.6, 1.0}) {
+    std::vector<int16_t> offset = speech;
+    for (int16_t& s : offset) s = int16_t(std::clamp(std::lround(s + share * rms), -32768L, 32767L));
+    for (const DetectedCoding coding : AllCodings) {
+      const RawVoxDetection result = Detect(Encode(coding, offset));
+      ASSERT_TRUE(result.coding.has_value()) << share << " RMS as " << CodingName(coding) << ": " << result.reason;
+      EXPECT_EQ(*result.coding, coding) << share << " RMS";
+      EXPECT_GE(result.confidence, 0.9) << share << " RMS as " << CodingName(coding);
+    }
+  }
+}
+
+// Whatever is claimed at 0.9 or more, under any fault of a real recording, is the coding the file holds. The
+// coverage of each fault over many files comes from bench/detect_faults_bench.
+TEST(DetectCoding, RecordingFaultsNeverBringAWrongConfidentClaim) {
+  const uint64_t seed = TestSeed();
+  for (const RecordingFault fault : AllRecordingFaults) {
+    for (const DetectedCoding coding : AllCodings) {
+      const int rate = (int(fault) + int(coding)) % 2 ? 6000 : 8000;
+      const FaultyRecording faulty =
+          WithFault(fault, SpeechLike(2, rate, seed + uint64_t(fault)), rate, seed + uint64_t(coding));
+      const RawVoxDetection result = Detect(Encode(coding, faulty.samples));
+      if (result.confidence >= 0.9) {
+        EXPECT_EQ(*result.coding, coding) << FaultName(fault) << ": " << faulty.detail;
       }
     }
   }
@@ -112,14 +166,20 @@ TEST(DetectCoding, LongFilesAreSampledInEightChunksAndStillClaimed) {
   // 25 s of A-law: 200,000 bytes, of which 80,000 are read. An odd size keeps the 16-bit readings honest.
   std::vector<uint8_t> bytes = Encode(DetectedCoding::Alaw, SpeechLike(25, 8000, seed));
   bytes.push_back(0xD5);
-  const RawVoxDetection result = Detect(bytes);
-  EXPECT_EQ(result.analysed_bytes, 80000u);
-  ASSERT_TRUE(result.coding.has_value()) << result.reason;
-  EXPECT_EQ(*result.coding, DetectedCoding::Alaw);
-  EXPECT_GE(result.confidence, 0.9);
+  for (const DetectionDepth depth : {DetectionDepth::Whole, DetectionDepth::UntilSure}) {
+    const RawVoxDetection result = DetectRawVox(bytes.data(), bytes.size(), depth);
+    ASSERT_TRUE(result.coding.has_value()) << result.reason;
+    EXPECT_EQ(*result.coding, DetectedCoding::Alaw);
+    EXPECT_GE(result.confidence, 0.9);
+    // Clear speech settles its coding well before the end of what is analysed.
+    if (depth == DetectionDepth::UntilSure)
+      EXPECT_LT(result.analysed_bytes, 80000u);
+    else
+      EXPECT_EQ(result.analysed_bytes, 80000u);
+  }
   // Just over the cap is sampled too, not read whole.
   bytes.resize(80001);
-  EXPECT_EQ(Detect(bytes).analysed_bytes, 80000u);
+  EXPECT_EQ(DetectRawVox(bytes.data(), bytes.size(), DetectionDepth::Whole).analysed_bytes, 80000u);
 }
 
 // The cells of one reading's codes tile the line, so the code probabilities sum to one and uniformly random

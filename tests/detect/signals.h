@@ -1,5 +1,6 @@
-// Test signals made at test time: speech-like harmonic sweeps with pauses, noise, near-silence and DTMF digits,
-// and their coding into raw VOX bytes with the project's own codecs.
+// Test signals made at test time: speech-like harmonic sweeps with pauses, noise, near-silence, DTMF digits,
+// music, the faults of real telephone recordings, and their coding into raw VOX bytes with the project's own
+// codecs.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,39 @@ std::vector<int16_t> LineNoise(double seconds, int rate_hz, double rms, uint64_t
 // Digits of "0123456789*#ABCD" as tone pairs with pauses, the tones off by up to +-0.5%.
 std::vector<int16_t> DtmfDigits(const std::string& digits, int rate_hz, uint64_t seed);
 
+// Chords, a melody and a bass line of plucked harmonic notes, loud and even as music on hold is.
+std::vector<int16_t> MusicLike(double seconds, int rate_hz, uint64_t seed);
+
+// What real telephone recordings suffer. Each fault's strength is drawn from its range by the seed.
+enum class RecordingFault {
+  None,
+  DcOffset,          // a constant offset of up to the RMS, either sign
+  Clipping,          // driven 3-20 dB past full scale, or clipped early at 40-80% of it
+  TelephoneBand,     // 300-3400 Hz, steep skirts
+  VeryQuiet,         // -45 dBFS RMS, +-3 dB
+  LoudNoise,         // white, pink, rumble or babble at 0-10 dB SNR
+  TandemCoding,      // A-law, mu-law or this format's ADPCM before, with a gain change between
+  MusicOnHold,       // music, alone or under an announcement
+  LongSilences,      // a tenth to a quarter of speech amid digital silence or a faint line
+  MainsHum,          // 50 or 60 Hz with harmonics, -12 to +6 dB against the speech
+  Several,           // an offset, the telephone band and one of noise, hum or clipping together
+  SilencesOnOffset,  // long silences around short speech, all on an offset of up to the file's RMS
+};
+inline constexpr RecordingFault AllRecordingFaults[] = {
+    RecordingFault::None,          RecordingFault::DcOffset,    RecordingFault::Clipping,
+    RecordingFault::TelephoneBand, RecordingFault::VeryQuiet,   RecordingFault::LoudNoise,
+    RecordingFault::TandemCoding,  RecordingFault::MusicOnHold, RecordingFault::LongSilences,
+    RecordingFault::MainsHum,      RecordingFault::Several,     RecordingFault::SilencesOnOffset};
+const char* FaultName(RecordingFault fault);
+
+struct FaultyRecording {
+  std::vector<int16_t> samples;
+  std::string detail;  // the drawn strength, e.g. "offset -0.62 RMS"
+};
+// `speech` at `rate_hz` with the fault applied; the result is as long as `speech`.
+FaultyRecording WithFault(RecordingFault fault, const std::vector<int16_t>& speech, int rate_hz, uint64_t seed);
+
 std::vector<uint8_t> Encode(DetectedCoding coding, const std::vector<int16_t>& samples);
+std::vector<int16_t> Decode(DetectedCoding coding, const std::vector<uint8_t>& bytes);
 // Little-endian 16-bit PCM bytes.
 std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples);
