@@ -10,8 +10,6 @@ namespace {
 constexpr size_t PredictorOrder = CodeLengthModel::PredictorOrder;
 constexpr size_t FitLength_samples = CodeLengthModel::FitLength_samples;
 constexpr size_t FitInterval_samples = 64;
-constexpr size_t ResidualWindow_samples = CodeLengthModel::ResidualWindow_samples;
-constexpr size_t OffsetWindow_samples = CodeLengthModel::OffsetWindow_samples;
 constexpr double VarianceFloor = 4;
 
 using Coefficients = CodeLengthModel::Coefficients;
