@@ -8,6 +8,7 @@
 #include "host/audio_file.h"
 #include "host/codes.h"
 #include "host/errors.h"
+#include "host/json_text.h"
 #include "host/raw_format.h"
 #include "host/transcode.h"
 #include "host/vox_file.h"
@@ -166,23 +167,6 @@ int RunOne(const TranscodeRequest& request) {
 }
 
 }  // namespace
-
-std::string JsonQuoted(const std::string& text) {
-  std::string quoted = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-      quoted += escape;
-    } else {
-      quoted += static_cast<char>(c);
-    }
-  }
-  return quoted + "\"";
-}
 
 int RunInfo(const std::vector<std::string>& files, std::optional<OptionsWord> raw_format, bool json) {
   int status = 0;

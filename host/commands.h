@@ -15,5 +15,3 @@ int RunEncode(const std::string& input, const std::string& output, OptionsWord c
               std::optional<OptionsWord> raw_format);
 int RunFormats();
 
-// Text inside double quotes in JSON.
-std::string JsonQuoted(const std::string& text);

@@ -12,6 +12,7 @@
 
 #include "host/codes.h"
 #include "host/errors.h"
+#include "host/json_text.h"
 #include "host/raw_format.h"
 #include "host/vox_file.h"
 
@@ -32,22 +33,6 @@ std::string PageAdvice(const RawVoxDetection& detection) {
     return "try " + std::string(DisplayName(slow_first ? slow : fast)) + " or " + DisplayName(slow_first ? fast : slow);
   }
   return "if it is VOX audio all the same, choose its coding";
-}
-
-// Text inside double quotes in JSON.
-std::string Quoted(const std::string& text) {
-  std::string quoted = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-      quoted += escape;
-    } else {
-      quoted += static_cast<char>(c);
-    }
-  }
-  return quoted + "\"";
 }
 
 // What kvox info says after the display name, for a raw file whose coding the content settled.
@@ -74,7 +59,7 @@ bool StartsATag(const std::string& path, int64_t size) {
 
 class JsonObject {
  public:
-  void Text(const char* key, const std::string& value) { Add(key, Quoted(value)); }
+  void Text(const char* key, const std::string& value) { Add(key, JsonQuoted(value)); }
   void Number(const char* key, double value) {
     char text[64];
     std::snprintf(text, sizeof(text), "%.17g", value);
@@ -86,7 +71,7 @@ class JsonObject {
  private:
   void Add(const char* key, const std::string& value) {
     if (!body_.empty()) body_ += ", ";
-    body_ += Quoted(key) + ": " + value;
+    body_ += JsonQuoted(key) + ": " + value;
   }
   std::string body_;
 };

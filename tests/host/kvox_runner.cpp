@@ -13,6 +13,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
@@ -64,9 +65,10 @@ namespace {
   _exit(127);
 }
 
-}  // namespace
-
-StartedKvox StartKvox(const std::vector<std::string>& arguments, bool unprivileged) {
+// Starts kvox with `standard_input` as its standard input and its output and errors going to files;
+// `in_child` runs in the child just before kvox replaces it.
+StartedKvox SpawnKvox(const std::vector<std::string>& arguments, int standard_input,
+                      const std::function<void()>& in_child) {
   StartedKvox started;
   started.out_path = testing_files::NewPath(".out");
   started.err_path = testing_files::NewPath(".err");
@@ -75,14 +77,24 @@ StartedKvox StartKvox(const std::vector<std::string>& arguments, bool unprivileg
   if (started.pid == 0) {
     int out = open(started.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(started.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int nothing = open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || nothing < 0) _exit(126);
-    dup2(nothing, 0);
+    if (out < 0 || err < 0 || standard_input < 0) _exit(126);
+    dup2(standard_input, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+    in_child();
     ExecKvox(arguments);
   }
+  return started;
+}
+
+}  // namespace
+
+StartedKvox StartKvox(const std::vector<std::string>& arguments, bool unprivileged) {
+  const int nothing = open("/dev/null", O_RDONLY);
+  StartedKvox started = SpawnKvox(arguments, nothing, [unprivileged] {
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+  });
+  if (nothing >= 0) close(nothing);
   return started;
 }
 
@@ -104,23 +116,10 @@ KvoxRun RunKvoxPiped(const std::vector<std::string>& arguments, const std::strin
                      const std::string& temporary_folder, const std::function<void(int pid)>& on_start) {
   int ends[2];
   if (pipe(ends) != 0) throw std::runtime_error("pipe failed");
-  StartedKvox started;
-  started.out_path = testing_files::NewPath(".out");
-  started.err_path = testing_files::NewPath(".err");
-  started.pid = fork();
-  if (started.pid < 0) throw std::runtime_error("fork failed");
-  if (started.pid == 0) {
-    int out = open(started.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(started.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0) _exit(126);
-    dup2(ends[0], 0);
-    close(ends[0]);
+  const StartedKvox started = SpawnKvox(arguments, ends[0], [&] {
     close(ends[1]);
-    dup2(out, 1);
-    dup2(err, 2);
     if (!temporary_folder.empty()) setenv("TMPDIR", temporary_folder.c_str(), 1);
-    ExecKvox(arguments);
-  }
+  });
   close(ends[0]);
   if (on_start) on_start(started.pid);
   // kvox may stop reading early (a refused command); its pipe then closes, which must not end this program.
