@@ -22,12 +22,12 @@ struct ExtensionFormat {
 // Types whose usual extension is not libsndfile's own name for them, or that need a subtype other than
 // 16-bit PCM. Anything else is looked up in libsndfile's list of major types.
 constexpr ExtensionFormat CommonTypes[] = {
-    {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},     {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-    {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},     {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
-    {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},      {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
-    {"aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},    {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
-    {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},       {"snd", SF_FORMAT_AU | SF_FORMAT_PCM_16},
-    {"caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},     {"w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+    {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},   {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+    {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},   {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+    {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},    {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+    {"aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},  {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+    {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},     {"snd", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+    {"caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},   {"w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
     {"rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16},
 };
 
@@ -173,14 +173,16 @@ SoundReader::~SoundReader() {
 
 size_t SoundReader::ReadShorts(int16_t* samples, size_t frames) {
   sf_count_t got = sf_readf_short(file_, samples, static_cast<sf_count_t>(frames));
-  if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, std::string("reading failed: ") + sf_strerror(file_));
+  if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR)
+    throw FileError(path_, std::string("reading failed: ") + sf_strerror(file_));
   frames_read_ += got;
   return static_cast<size_t>(got);
 }
 
 size_t SoundReader::ReadFloats(float* samples, size_t frames) {
   sf_count_t got = sf_readf_float(file_, samples, static_cast<sf_count_t>(frames));
-  if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR) throw FileError(path_, std::string("reading failed: ") + sf_strerror(file_));
+  if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR)
+    throw FileError(path_, std::string("reading failed: ") + sf_strerror(file_));
   frames_read_ += got;
   return static_cast<size_t>(got);
 }

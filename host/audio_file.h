@@ -70,8 +70,8 @@ class SoundWriter : public PcmSink {
   // `write_path` is where the file is created, `shown_path` the name errors mention. An RF64 `format` that
   // FormatForLength chose for a WAV name stays plain WAV should fewer frames come than it expected.
   // `largest_frames` overrides what the type can describe (LargestFrames), for tests.
-  SoundWriter(const std::string& write_path, const std::string& shown_path, int format, int rate_hz,
-              int channels, std::optional<int64_t> largest_frames = std::nullopt);
+  SoundWriter(const std::string& write_path, const std::string& shown_path, int format, int rate_hz, int channels,
+              std::optional<int64_t> largest_frames = std::nullopt);
   ~SoundWriter() override;
   SoundWriter(const SoundWriter&) = delete;
   SoundWriter& operator=(const SoundWriter&) = delete;

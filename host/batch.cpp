@@ -150,8 +150,7 @@ void ClearBar(BatchProgress& progress) {
 void DrawBar(BatchProgress& progress) {
   if (!progress.bar) return;
   const double done = progress.FractionDone();
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.start).count();
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.start).count();
   constexpr int width = 24;
   const int filled = static_cast<int>(done * width);
   std::string bar(static_cast<size_t>(filled), '#');
@@ -270,7 +269,8 @@ int RunConvert(const BatchRequest& request) {
     });
   }
 
-  const size_t worker_count = std::min<size_t>(static_cast<size_t>(std::max(1, request.jobs)), std::max<size_t>(items.size(), 1));
+  const size_t worker_count =
+      std::min<size_t>(static_cast<size_t>(std::max(1, request.jobs)), std::max<size_t>(items.size(), 1));
   std::vector<std::thread> workers;
   for (size_t i = 1; i < worker_count; ++i) workers.emplace_back(work);
   work();

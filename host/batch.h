@@ -9,12 +9,12 @@
 #include "plugin/catalogue.h"
 
 struct BatchRequest {
-  std::vector<std::string> paths;         // files and folders
+  std::vector<std::string> paths;  // files and folders
   std::string output_folder;
   std::optional<OptionsWord> vox_word;    // --to CODE (with the header flag); empty for --to wav
   std::optional<OptionsWord> raw_format;  // --from CODE, for raw VOX inputs
   int jobs = 1;
-  bool progress_bar = false;              // only on a terminal
+  bool progress_bar = false;  // only on a terminal
 };
 
 // One input and the output made from it.

@@ -10,8 +10,8 @@
 #include "plugin/catalogue.h"
 
 struct CodingSpelling {
-  OptionsWord word;         // 1..6, the plug-in's format code with no flags
-  std::string_view alias;   // kvox's own readable name
+  OptionsWord word;        // 1..6, the plug-in's format code with no flags
+  std::string_view alias;  // kvox's own readable name
 };
 
 inline constexpr std::array<CodingSpelling, 6> CodingNames{{

@@ -35,8 +35,8 @@ std::string ChoiceNote(const RawFormatChoice& choice) {
   if (choice.source != "content") return "coding from " + choice.source;
   const RawVoxDetection& detection = *choice.detection;
   if (detection.rate && detection.rate_confidence >= ActOnConfidence) return "coding and rate from content";
-  return "coding from content, 8000 Hz assumed; --format " +
-         std::string(AliasOf(WordFor(*detection.coding, 6000))) + " reads it at 6000 Hz";
+  return "coding from content, 8000 Hz assumed; --format " + std::string(AliasOf(WordFor(*detection.coding, 6000))) +
+         " reads it at 6000 Hz";
 }
 
 FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_format) {

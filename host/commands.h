@@ -14,4 +14,3 @@ int RunDecode(const std::string& input, const std::string& output, std::optional
 int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header,
               std::optional<OptionsWord> raw_format);
 int RunFormats();
-

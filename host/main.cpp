@@ -48,23 +48,27 @@ int main(int argc, char** argv) {
   std::string info_format;
   bool info_json = false;
   CLI::App* info = app.add_subcommand(
-      "info", "What the plug-in makes of each file: tagged or raw, format, rate, length; for a raw file, also what "
-              "its content says of its coding and rate");
+      "info",
+      "What the plug-in makes of each file: tagged or raw, format, rate, length; for a raw file, also what "
+      "its content says of its coding and rate");
   info->add_option("FILE", info_files, "VOX files")->required();
-  info->add_option("--format", info_format, "Coding to read raw (untagged) files with (their content is still examined)")
+  info->add_option("--format", info_format,
+                   "Coding to read raw (untagged) files with (their content is still examined)")
       ->check(CheckCodingName);
   info->add_flag("--json", info_json, "Print a JSON array, one object per file");
 
   std::string decode_input, decode_output, decode_format;
-  CLI::App* decode = app.add_subcommand("decode", "VOX file to an audio file (type from OUT's extension, WAV by default)");
+  CLI::App* decode =
+      app.add_subcommand("decode", "VOX file to an audio file (type from OUT's extension, WAV by default)");
   decode->add_option("IN", decode_input, "VOX file, or - for standard input")->required();
   decode
       ->add_option("OUT", decode_output,
                    "Audio file: .wav, .flac, .ogg, .aiff, ...; or - for WAV on standard output, with its true "
                    "sizes (the same bytes as a .wav file)")
       ->required();
-  decode->add_option("--format", decode_format,
-                     "Coding of a raw (untagged) VOX file, instead of detecting it; a tag always decides")
+  decode
+      ->add_option("--format", decode_format,
+                   "Coding of a raw (untagged) VOX file, instead of detecting it; a tag always decides")
       ->check(CheckCodingName);
 
   std::string encode_input, encode_output, encode_format, encode_from;
@@ -86,7 +90,8 @@ int main(int argc, char** argv) {
   convert->add_option("--to", convert_to, "CODE, or wav")->required()->check([](const std::string& text) {
     return text == "wav" || text == "WAV" ? std::string() : CheckCodingName(text);
   });
-  convert->add_option("--from", convert_from, "Coding of raw (untagged) VOX inputs, instead of detecting it")->check(CheckCodingName);
+  convert->add_option("--from", convert_from, "Coding of raw (untagged) VOX inputs, instead of detecting it")
+      ->check(CheckCodingName);
   convert->add_flag("--no-header", convert_no_header, "With --to CODE: write raw files, without the coding tag");
   convert->add_option("-j,--jobs", batch.jobs, "Files converted at the same time")
       ->check(CLI::Range(1, 64))

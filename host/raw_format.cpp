@@ -251,8 +251,9 @@ RawFormatChoice ChooseRawFormat(const std::string& file_path, std::optional<Opti
   const RawVoxDetection& detection = *choice.detection;
   if (!detection.coding || detection.confidence < ActOnConfidence) {
     choice.advice = Advice(detection, option_name);
-    choice.reason = "a raw VOX file (no coding tag) whose content does not settle its coding: " +
-                    DetectionSummary(detection) + "; " + choice.advice;
+    choice.reason =
+        "a raw VOX file (no coding tag) whose content does not settle its coding: " + DetectionSummary(detection) +
+        "; " + choice.advice;
     return choice;
   }
   const DetectedCodingRow& row = RowOf(*detection.coding);

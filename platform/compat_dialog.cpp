@@ -239,8 +239,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   return nullptr;
 }
 
-INT_PTR DialogBoxParamA(HINSTANCE module, LPCSTR template_name, HWND owner, DLGPROC procedure,
-                        LPARAM init_param) {
+INT_PTR DialogBoxParamA(HINSTANCE module, LPCSTR template_name, HWND owner, DLGPROC procedure, LPARAM init_param) {
   constexpr INT_PTR Failure = -1;
   std::unique_lock lock(TheModel().mutex);
   compat::DialogRun& run = TheModel().last_run;

@@ -40,9 +40,7 @@ Block* BlockOf(HGLOBAL handle) {
   return &blocks[index];
 }
 
-uint8_t* NewStorage(size_t byte_count) {
-  return static_cast<uint8_t*>(std::malloc(byte_count == 0 ? 1 : byte_count));
-}
+uint8_t* NewStorage(size_t byte_count) { return static_cast<uint8_t*>(std::malloc(byte_count == 0 ? 1 : byte_count)); }
 
 }  // namespace
 

@@ -31,8 +31,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 // Runs the dialog `template_name` of `module` modally: WM_INITDIALOG with `init_param`, then the messages
 // the test scripted, until the procedure calls EndDialog. Returns the EndDialog result; -1 when the
 // template or the procedure is missing or the script ends first; 0 when `owner` is not a window.
-INT_PTR DialogBoxParamA(HINSTANCE module, LPCSTR template_name, HWND owner, DLGPROC procedure,
-                        LPARAM init_param);
+INT_PTR DialogBoxParamA(HINSTANCE module, LPCSTR template_name, HWND owner, DLGPROC procedure, LPARAM init_param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 BOOL CheckDlgButton(HWND dialog, int control_id, UINT check);
 UINT IsDlgButtonChecked(HWND dialog, int control_id);

@@ -54,8 +54,7 @@ OptionsWord ChosenWord(HWND dialog) {
 
 extern "C" {
 
-int32_t FILTER_CALL FilterGetOptions(HWND owner, HINSTANCE module, int32_t, int32_t, int32_t,
-                                     OptionsWord options) {
+int32_t FILTER_CALL FilterGetOptions(HWND owner, HINSTANCE module, int32_t, int32_t, int32_t, OptionsWord options) {
   // Reached through the module's own export table, so the procedure stays exported under its ordinal.
   FARPROC found = GetProcAddress(module, MAKEINTRESOURCEA(DialogProcedureOrdinal));
   // Without its procedure the dialog cannot run: answer as the platform does for a dialog it cannot show.

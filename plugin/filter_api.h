@@ -29,18 +29,18 @@ static_assert(std::endian::native == std::endian::little, "FilterInfo and the VO
 // Registration record owned by the host. QueryMirlFilter fills part of it and leaves the other bytes as
 // the host gave them; the layout is fixed by byte offset.
 struct FilterInfo {
-  char filter_name[24];         // "Kestrovan"
-  char type_name[80];           // "Kestrovan VOX"
-  uint16_t capabilities_a[4];   // offsets 104..111: 0
-  uint16_t host_word_112;       // left as the host gave it
-  uint16_t capabilities_b[4];   // offsets 114..121: 0
-  uint16_t host_word_122;       // left as the host gave it
-  uint16_t capability_mask;     // 0x00FF
-  uint16_t capabilities_c[2];   // offsets 126..129: 0
-  uint16_t host_word_130;       // left as the host gave it
-  uint32_t filter_flags;        // 271
-  char extension[4];            // "VOX"
-  uint32_t block_size_bytes;    // BlockSize
+  char filter_name[24];        // "Kestrovan"
+  char type_name[80];          // "Kestrovan VOX"
+  uint16_t capabilities_a[4];  // offsets 104..111: 0
+  uint16_t host_word_112;      // left as the host gave it
+  uint16_t capabilities_b[4];  // offsets 114..121: 0
+  uint16_t host_word_122;      // left as the host gave it
+  uint16_t capability_mask;    // 0x00FF
+  uint16_t capabilities_c[2];  // offsets 126..129: 0
+  uint16_t host_word_130;      // left as the host gave it
+  uint32_t filter_flags;       // 271
+  char extension[4];           // "VOX"
+  uint32_t block_size_bytes;   // BlockSize
 };
 static_assert(offsetof(FilterInfo, filter_name) == 0);
 static_assert(offsetof(FilterInfo, type_name) == 24);
@@ -62,8 +62,7 @@ extern "C" {
 int16_t FILTER_CALL QueryMirlFilter(FilterInfo* info);
 // Ordinal 3.
 FilterHandle FILTER_CALL OpenFilterOutput(const char* path, int32_t sample_rate, int32_t bits_per_sample,
-                                          int32_t channels, int32_t size, int32_t* block_size_out,
-                                          OptionsWord options);
+                                          int32_t channels, int32_t size, int32_t* block_size_out, OptionsWord options);
 // Ordinal 4.
 void FILTER_CALL CloseFilterOutput(FilterHandle handle);
 // Ordinal 5: codes the block in place and appends it; returns the PCM bytes coded.
@@ -83,16 +82,14 @@ int32_t FILTER_CALL FilterReadSpecial(int32_t, int32_t, int32_t, int32_t);
 FilterHandle FILTER_CALL OpenFilterInput(const char* path, int32_t* sample_rate, int16_t* bits_per_sample,
                                          int16_t* channels, int32_t unused, int32_t* block_size_out);
 FilterHandle FILTER_CALL OpenFilterInput2(const char* path, int32_t* sample_rate, int16_t* bits_per_sample,
-                                          int16_t* channels, int32_t unused, int32_t* block_size_out,
-                                          int32_t unused2);
+                                          int16_t* channels, int32_t unused, int32_t* block_size_out, int32_t unused2);
 // Ordinal 16.
 void FILTER_CALL GetSuggestedSampleType2(int32_t* sample_rate, int16_t* bits_per_sample, int16_t* channels,
                                          OptionsWord options);
 // Ordinal 17: writes the display name (buffer of at least 25 bytes), returns the options word.
 OptionsWord FILTER_CALL FilterOptionsString(FilterHandle handle, char* display_name);
 // Ordinal 18: runs the options dialog; returns the chosen word or 0 on cancel.
-int32_t FILTER_CALL FilterGetOptions(HWND owner, HINSTANCE module, int32_t, int32_t, int32_t,
-                                     OptionsWord options);
+int32_t FILTER_CALL FilterGetOptions(HWND owner, HINSTANCE module, int32_t, int32_t, int32_t, OptionsWord options);
 // Ordinal 19.
 int32_t FILTER_CALL FilterGetFileSize(FilterHandle handle);
 // Ordinal 20: the options dialog's procedure (found by FilterGetOptions by this ordinal).
@@ -102,8 +99,8 @@ OptionsWord FILTER_CALL FilterOptions(FilterHandle handle);
 // Ordinal 23: returns the previous word.
 OptionsWord FILTER_CALL FilterSetOptions(FilterHandle handle, OptionsWord options, int32_t, int32_t, int32_t);
 // Ordinal 24: returns the previous word and writes the new word's sample rate.
-OptionsWord FILTER_CALL FilterSetOptions2(FilterHandle handle, OptionsWord options, int32_t* sample_rate,
-                                          int32_t, int32_t);
+OptionsWord FILTER_CALL FilterSetOptions2(FilterHandle handle, OptionsWord options, int32_t* sample_rate, int32_t,
+                                          int32_t);
 
 }  // extern "C"
 

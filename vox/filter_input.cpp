@@ -33,8 +33,7 @@ void DecodeInto(InputState& input, uint8_t* pcm, size_t file_bytes) {
       MulawDecodeBlock(input.read_buffer_address, file_bytes, samples);
       break;
     case Coding::Adpcm:
-      AdpcmDecodeBlock(input.decoder, input.dc_history, input.dc_sum, input.read_buffer_address, file_bytes,
-                       samples);
+      AdpcmDecodeBlock(input.decoder, input.dc_history, input.dc_sum, input.read_buffer_address, file_bytes, samples);
       break;
     case Coding::None:
       // Until the host gives a raw file a format, its blocks are counted but not converted.

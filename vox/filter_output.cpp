@@ -25,8 +25,8 @@ size_t CodeInPlace(OutputState& output, uint8_t* pcm, size_t sample_count) {
     case Coding::Mulaw:
       return MulawEncodeBlock(samples, sample_count, pcm);
     case Coding::Adpcm:
-      return AdpcmEncodeBlock(output.encoder, output.dc_tracker.history, output.dc_tracker.sum, samples,
-                              sample_count, pcm);
+      return AdpcmEncodeBlock(output.encoder, output.dc_tracker.history, output.dc_tracker.sum, samples, sample_count,
+                              pcm);
     case Coding::None:
       break;
   }
@@ -42,8 +42,7 @@ FilterHandle FILTER_CALL OpenFilterOutput(const char* path, int32_t sample_rate,
                                           OptionsWord options) {
   if (options == 0) options = 1;
   // 16-bit values arrive in 32-bit slots; only their low 16 bits count.
-  if (!SampleTypeFits(sample_rate, static_cast<int16_t>(bits_per_sample), static_cast<int16_t>(channels),
-                      options)) {
+  if (!SampleTypeFits(sample_rate, static_cast<int16_t>(bits_per_sample), static_cast<int16_t>(channels), options)) {
     return nullptr;
   }
   if (path == nullptr) return nullptr;

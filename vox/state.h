@@ -27,12 +27,12 @@ inline void CloseRecordFile(OpenFileHeader& header) {
 
 struct InputState {
   OpenFileHeader header;
-  AdpcmState decoder;        // predictor, step index
-  DcHistory dc_history;      // the decoder's DC tracking ring and its position
-  HGLOBAL read_buffer;       // 0 when there is none
+  AdpcmState decoder;            // predictor, step index
+  DcHistory dc_history;          // the decoder's DC tracking ring and its position
+  HGLOBAL read_buffer;           // 0 when there is none
   uint8_t* read_buffer_address;  // locked from open to close; null when there is none
-  int32_t dc_sum;            // sum of the ring's entries
-  OptionsWord options;       // read afresh by every read; replaced by the set-options exports
+  int32_t dc_sum;                // sum of the ring's entries
+  OptionsWord options;           // read afresh by every read; replaced by the set-options exports
 };
 
 struct OutputState {

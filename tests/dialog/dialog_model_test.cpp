@@ -44,8 +44,7 @@ int CheckedRadio(const std::vector<compat::ControlState>& look) {
 class OptionsDialogModel : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_ = compat::RegisterModule(
-        {{{20, "DIALOGMsgProc", compat::AsFarProc(&DIALOGMsgProc)}}, {OptionsTemplate()}});
+    module_ = compat::RegisterModule({{{20, "DIALOGMsgProc", compat::AsFarProc(&DIALOGMsgProc)}}, {OptionsTemplate()}});
   }
   void TearDown() override { compat::UnregisterModule(module_); }
 
@@ -110,8 +109,8 @@ TEST_F(OptionsDialogModel, EachCodingWithAndWithoutHeader) {
       SCOPED_TRACE("radio " + std::to_string(Radios[i]) + (header ? " with header" : " without header"));
       // Start from a different coding with the header in the opposite state, so every click matters.
       OptionsWord start = (i == 0 ? 6 : 1) | (header ? 0x10 : 0);
-      std::vector<compat::DialogStep> steps{compat::Click(Radios[i]), compat::Click(HeaderBox),
-                                            compat::Look(), compat::PressEnter()};
+      std::vector<compat::DialogStep> steps{compat::Click(Radios[i]), compat::Click(HeaderBox), compat::Look(),
+                                            compat::PressEnter()};
       int32_t result = Run(start, steps);
       EXPECT_EQ(result, static_cast<int32_t>(CodeOfRadio[i] | (header ? 0 : 0x10)));
       compat::DialogRun run = compat::LastDialogRun();
@@ -207,14 +206,13 @@ TEST_F(OptionsDialogModel, ProcedureIsFoundByOrdinalInTheModuleHandedIn) {
     return TRUE;
   };
   DLGPROC other_procedure = other;
-  HMODULE stand_in =
-      compat::RegisterModule({{{20, "Other", compat::AsFarProc(other_procedure)}}, {OptionsTemplate()}});
+  HMODULE stand_in = compat::RegisterModule({{{20, "Other", compat::AsFarProc(other_procedure)}}, {OptionsTemplate()}});
   EXPECT_EQ(Run(0, {}, stand_in), 0x7701);
   compat::UnregisterModule(stand_in);
 
   // The procedure under its name only, not its ordinal: the dialog cannot run.
-  HMODULE by_name_only = compat::RegisterModule(
-      {{{21, "DIALOGMsgProc", compat::AsFarProc(&DIALOGMsgProc)}}, {OptionsTemplate()}});
+  HMODULE by_name_only =
+      compat::RegisterModule({{{21, "DIALOGMsgProc", compat::AsFarProc(&DIALOGMsgProc)}}, {OptionsTemplate()}});
   EXPECT_EQ(Run(1, {compat::PressEnter()}, by_name_only), -1);
   EXPECT_FALSE(compat::LastDialogRun().called);
   compat::UnregisterModule(by_name_only);
@@ -250,20 +248,18 @@ TEST_F(OptionsDialogModel, ModelKeepsAutoButtonsAndEnabledStates) {
   auto probe = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) -> INT_PTR {
     if (message == WM_INITDIALOG) {
       HWND header = GetDlgItem(dialog, HeaderBox);
-      bool ok = header != nullptr && GetDlgItem(dialog, 4321) == nullptr &&
-                GetDlgItem(nullptr, HeaderBox) == nullptr && EnableWindow(header, FALSE) == FALSE &&
-                EnableWindow(header, FALSE) == TRUE && IsWindowEnabled(header) == FALSE &&
-                EnableWindow(header, TRUE) == TRUE && CheckDlgButton(dialog, 4321, BST_CHECKED) == FALSE &&
-                IsDlgButtonChecked(dialog, 4321) == 0 && PostMessageA(header, WM_COMMAND, IDOK, 0) == FALSE &&
-                EndDialog(header, 5) == FALSE;
+      bool ok = header != nullptr && GetDlgItem(dialog, 4321) == nullptr && GetDlgItem(nullptr, HeaderBox) == nullptr &&
+                EnableWindow(header, FALSE) == FALSE && EnableWindow(header, FALSE) == TRUE &&
+                IsWindowEnabled(header) == FALSE && EnableWindow(header, TRUE) == TRUE &&
+                CheckDlgButton(dialog, 4321, BST_CHECKED) == FALSE && IsDlgButtonChecked(dialog, 4321) == 0 &&
+                PostMessageA(header, WM_COMMAND, IDOK, 0) == FALSE && EndDialog(header, 5) == FALSE;
       if (!ok) EndDialog(dialog, 99);
     }
     if (message == WM_COMMAND && LOWORD(wparam) == IDOK) EndDialog(dialog, 7);
     return TRUE;
   };
   DLGPROC probe_procedure = probe;
-  HMODULE probing =
-      compat::RegisterModule({{{20, "Probe", compat::AsFarProc(probe_procedure)}}, {OptionsTemplate()}});
+  HMODULE probing = compat::RegisterModule({{{20, "Probe", compat::AsFarProc(probe_procedure)}}, {OptionsTemplate()}});
   int32_t result = Run(1,
                        {compat::Click(1000), compat::Click(1002), compat::Look(), compat::Click(HeaderBox),
                         compat::Click(HeaderBox), compat::Look(), compat::Click(-1), compat::PressEnter()},

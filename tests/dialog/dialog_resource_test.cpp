@@ -182,8 +182,7 @@ TEST(DialogResource, TemplateOneHundredOneIsTheOptionsDialogInUsEnglish) {
       {WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 120, 6, 36, 14, IDOK, "Button", "OK"},
       {WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 0, 120, 25, 36, 14, IDCANCEL, "Button", "Cancel"},
       {frame, 0, 3, 7, 109, 76, -1, "Static", ""},
-      {WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX | WS_TABSTOP, 0, 10, 91, 75, 10, 1006, "Button",
-       "Include File Header"},
+      {WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX | WS_TABSTOP, 0, 10, 91, 75, 10, 1006, "Button", "Include File Header"},
       {frame, 0, 3, 87, 109, 19, -1, "Static", ""},
   };
   ASSERT_EQ(dialog.controls.size(), std::size(expected));
@@ -203,8 +202,7 @@ TEST(DialogResource, TemplateOneHundredOneIsTheOptionsDialogInUsEnglish) {
     EXPECT_EQ(got.style & WS_GROUP, 0u);
   }
   // The six radio texts are the catalogue's display names of codes 1 to 6, in the radio buttons' order.
-  for (size_t i = 0; i < 6; ++i)
-    EXPECT_EQ(dialog.controls[i].text, DisplayName(static_cast<OptionsWord>(i + 1)));
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(dialog.controls[i].text, DisplayName(static_cast<OptionsWord>(i + 1)));
 }
 
 TEST(DialogResource, VersionInformationNamesTheFilter) {
@@ -220,8 +218,7 @@ TEST(DialogResource, VersionInformationNamesTheFilter) {
     std::string key = std::string("\\StringFileInfo\\040904E4\\") + name;
     char* text = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length) || !text)
-      return "";
+    if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length) || !text) return "";
     return std::string(text);
   };
   EXPECT_EQ(value("FileDescription"), "Kestrovan VOX file filter");

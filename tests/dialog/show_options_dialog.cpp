@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "show_options_dialog: kestrovan_vox.flt could not be loaded\n");
     return 2;
   }
-  auto get_options = reinterpret_cast<FilterGetOptionsFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(flt, "FilterGetOptions")));
+  auto get_options =
+      reinterpret_cast<FilterGetOptionsFn>(reinterpret_cast<void (*)()>(GetProcAddress(flt, "FilterGetOptions")));
   if (get_options == nullptr) return 2;
 
   // Brings the dialog to the front once it shows (the host would own it), and presses its close box later.

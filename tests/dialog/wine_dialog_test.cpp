@@ -77,8 +77,7 @@ class Hands {
   // A mouse click on a control, as the button itself takes it.
   void Click(int control_id) {
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(GetDlgItem(dialog_, control_id), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendLimit_ms,
-                        &ignored);
+    SendMessageTimeoutA(GetDlgItem(dialog_, control_id), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendLimit_ms, &ignored);
   }
 
   // A key pressed where the focus is; the dialog manager's loop turns Enter, Escape and Tab into commands.
@@ -122,8 +121,7 @@ BOOL CALLBACK FindOptionsDialog(HWND window, LPARAM context) {
   GetClassNameA(window, class_name, sizeof class_name);
   GetWindowTextA(window, caption, sizeof caption);
   // Visible only once WM_INITDIALOG has set the controls up.
-  if (std::string(class_name) == "#32770" && std::string(caption) == "Kestrovan VOX" &&
-      IsWindowVisible(window)) {
+  if (std::string(class_name) == "#32770" && std::string(caption) == "Kestrovan VOX" && IsWindowVisible(window)) {
     reinterpret_cast<Search*>(context)->found = window;
     return FALSE;
   }
@@ -139,8 +137,7 @@ Outcome RunDialog(OptionsWord word, const std::function<void(Hands&)>& act, HMOD
   std::atomic<bool> returned{false};
   std::thread helper([&] {
     Search search;
-    for (auto deadline = Clock::now() + DialogAppearLimit;
-         !search.found && !returned && Clock::now() < deadline;) {
+    for (auto deadline = Clock::now() + DialogAppearLimit; !search.found && !returned && Clock::now() < deadline;) {
       EnumThreadWindows(dialog_thread, FindOptionsDialog, reinterpret_cast<LPARAM>(&search));
       if (!search.found) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -185,8 +182,7 @@ TEST(LiveOptionsDialog, EdgeWordsOpenAsListedAndOkReturnsTheirWord) {
     SCOPED_TRACE("word " + Hex(c.word));
     // OK by mouse for half of them, by Enter for the others.
     bool by_enter = c.word & 1;
-    Outcome outcome =
-        RunDialog(c.word, [&](Hands& hands) { by_enter ? hands.Press(VK_RETURN) : hands.Click(IDOK); });
+    Outcome outcome = RunDialog(c.word, [&](Hands& hands) { by_enter ? hands.Press(VK_RETURN) : hands.Click(IDOK); });
     ExpectEndedByItself(outcome);
     EXPECT_EQ(outcome.result, c.ok_result);
     EXPECT_EQ(outcome.looks[0].checked_radio, c.radio);
@@ -262,8 +258,7 @@ TEST(LiveOptionsDialog, TabMovesAmongOkCancelAndTheHeaderBoxOnly) {
 }
 
 TEST(LiveOptionsDialog, OwnedByTheHostWindowAndFailuresComeBackUnchanged) {
-  HWND host = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
-                            nullptr);
+  HWND host = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(host, nullptr);
   Outcome owned = RunDialog(
       5, [](Hands& hands) { hands.Click(IDOK); }, Flt(), host);

@@ -15,8 +15,8 @@
 
 #include "platform/dialog_script.h"
 #include "plugin/filter_api.h"
-#include "tests/fuzz/format_model.h"
 #include "tests/dialog/options_dialog_facts.h"
+#include "tests/fuzz/format_model.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -34,8 +34,8 @@ std::string RawFile(const std::vector<int16_t>& samples, int rate_hz, const std:
 
 std::string FileOf(const std::vector<uint8_t>& bytes) {
   const std::string path = testing_files::NewPath(".vox");
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -68,7 +68,8 @@ struct CodingAliases {
   const char* at_6000;
   const char* readable;
 };
-constexpr CodingAliases Codings[] = {{"alaw", "alaw48", "A-law"}, {"ulaw", "ulaw48", "mu-law"}, {"adpcm", "adpcm24", "ADPCM"}};
+constexpr CodingAliases Codings[] = {
+    {"alaw", "alaw48", "A-law"}, {"ulaw", "ulaw48", "mu-law"}, {"adpcm", "adpcm24", "ADPCM"}};
 
 TEST(KvoxDetection, DecodeWithoutFormatPicksTheCodingOfSpeechAtEitherRateAndReadsAt8000) {
   const uint64_t seed = TestSeed();
@@ -139,8 +140,8 @@ TEST(KvoxDetection, ContentThatSettlesNothingIsRefusedWithTheSummaryAndTheValues
     const std::string raw = FileOf(input.bytes), wav = testing_files::NewPath(".wav");
     const KvoxRun run = RunKvox({"decode", raw, wav});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(raw + ": a raw VOX file (no coding tag) whose content does not settle its coding: " +
-                           input.summary),
+    EXPECT_NE(run.err.find(
+                  raw + ": a raw VOX file (no coding tag) whose content does not settle its coding: " + input.summary),
               std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find("; rate unknown from content; "), std::string::npos) << run.err;

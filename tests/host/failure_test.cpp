@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <filesystem>
 #include <fstream>
 #include <string>

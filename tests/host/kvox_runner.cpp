@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>

@@ -23,8 +23,8 @@ struct CodingCase {
 // ~38 dB for a mid-level sine; ADPCM reaches 22.5 dB at 8000 Hz and 19.4 dB at 6000 Hz, where the same tone
 // moves further between samples.
 constexpr CodingCase Codings[] = {
-    {"alaw", 8000, 36.5},  {"alaw48", 6000, 36.5}, {"ulaw", 8000, 36.5},
-    {"ulaw48", 6000, 36.5}, {"adpcm", 8000, 21.5}, {"adpcm24", 6000, 18.5},
+    {"alaw", 8000, 36.5},   {"alaw48", 6000, 36.5}, {"ulaw", 8000, 36.5},
+    {"ulaw48", 6000, 36.5}, {"adpcm", 8000, 21.5},  {"adpcm24", 6000, 18.5},
 };
 
 std::vector<int16_t> EncodeAndDecode(const Sound& source, const std::string& code, const std::string& extra = "") {
@@ -78,8 +78,8 @@ TEST(KvoxRoundTrip, MonoSixteenBitAtTheCodingRateIsCodedExactly) {
     const char* tag;
     const std::vector<uint8_t>& bytes;
   };
-  for (const Expected& expected : {Expected{"064a", "064A", alaw}, Expected{"ULAW", "064U", ulaw},
-                                   Expected{"adpcm", "032D", adpcm}}) {
+  for (const Expected& expected :
+       {Expected{"064a", "064A", alaw}, Expected{"ULAW", "064U", ulaw}, Expected{"adpcm", "032D", adpcm}}) {
     std::string tagged = testing_files::NewPath(".vox");
     std::string raw = testing_files::NewPath(".vox");
     ASSERT_EQ(RunKvox({"encode", input, tagged, "--format", expected.code}).status, 0);
@@ -176,12 +176,11 @@ TEST(KvoxInfo, ReportsWhatThePluginSaysOfTaggedAndRawFiles) {
 TEST(KvoxFormats, ListsEveryCodingAndTakesTagsAndAliasesInAnyCase) {
   KvoxRun run = RunKvox({"formats"});
   EXPECT_EQ(run.status, 0);
-  for (const char* row : {"064A  alaw        8000      64  Kestrovan 64KB A-Law",
-                          "048A  alaw48      6000      48  Kestrovan 48KB A-Law",
-                          "064U  ulaw        8000      64  Kestrovan 64KB U-Law",
-                          "048U  ulaw48      6000      48  Kestrovan 48KB U-Law",
-                          "032D  adpcm       8000      32  Kestrovan 32KB ADPCM",
-                          "024D  adpcm24     6000      24  Kestrovan 24KB ADPCM"}) {
+  for (const char* row :
+       {"064A  alaw        8000      64  Kestrovan 64KB A-Law", "048A  alaw48      6000      48  Kestrovan 48KB A-Law",
+        "064U  ulaw        8000      64  Kestrovan 64KB U-Law", "048U  ulaw48      6000      48  Kestrovan 48KB U-Law",
+        "032D  adpcm       8000      32  Kestrovan 32KB ADPCM",
+        "024D  adpcm24     6000      24  Kestrovan 24KB ADPCM"}) {
     EXPECT_NE(run.out.find(row), std::string::npos) << row << "\n" << run.out;
   }
 

@@ -1,10 +1,10 @@
 // The catalogue rules over all sixteen format codes, with and without flags.
+#include "plugin/catalogue.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-#include "plugin/catalogue.h"
 
 namespace {
 
@@ -76,5 +76,9 @@ TEST(Catalogue, TagsAreMatchedExactlyAndInOrder) {
   EXPECT_EQ(CodeForText("RIFF"), 0u);
   // A zero byte ends the text, so it can never match a four-letter tag.
   EXPECT_EQ(CodeForText(std::string("064\0", 4).c_str()), 0u);
-  EXPECT_EQ(CodeForText(std::string("\0" "64A", 4).c_str()), 0u);
+  EXPECT_EQ(CodeForText(std::string("\0"
+                                    "64A",
+                                    4)
+                            .c_str()),
+            0u);
 }

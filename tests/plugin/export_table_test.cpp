@@ -9,8 +9,8 @@ TEST(ExportTable, EveryNameIsFound) {
 }
 
 TEST(ExportTable, NoDecoratedOrInternalNames) {
-  for (const char* name : {"_QueryMirlFilter@4", "QueryMirlFilter@4", "DllMain", "_lopen", "GlobalAlloc",
-                           "CodeForTag", "AlawToPcm", "DllEntryPoint"}) {
+  for (const char* name : {"_QueryMirlFilter@4", "QueryMirlFilter@4", "DllMain", "_lopen", "GlobalAlloc", "CodeForTag",
+                           "AlawToPcm", "DllEntryPoint"}) {
     EXPECT_EQ(FindExport(name), nullptr) << name;
   }
 }

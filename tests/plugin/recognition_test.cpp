@@ -47,8 +47,12 @@ TEST(Recognition, AnyOfTheSixTagsIsEnoughWhateverTheName) {
 }
 
 TEST(Recognition, NearTagsAreNotTags) {
-  for (const std::string& start : {std::string("064a...."), std::string("064"), std::string("64A0"),
-                                   std::string("064\0A", 5), std::string("\0" "64A", 4), std::string("")}) {
+  for (const std::string& start :
+       {std::string("064a...."), std::string("064"), std::string("64A0"), std::string("064\0A", 5),
+        std::string("\0"
+                    "64A",
+                    4),
+        std::string("")}) {
     EXPECT_EQ(Understands(WriteFile(start, ".wav")), 0);
   }
 }

@@ -30,11 +30,11 @@ struct FilterExports {
 
 // The export names in ordinal order (2..24 without 6 and 22).
 inline constexpr const char* ExportNames[21] = {
-    "QueryMirlFilter",       "OpenFilterOutput",        "CloseFilterOutput",     "WriteFilterOutput",
-    "CloseFilterInput",      "ReadFilterInput",         "FilterUnderstandsFormat", "FilterCanWriteSpecial",
-    "FilterCanReadSpecial",  "FilterWriteSpecial",      "FilterReadSpecial",     "OpenFilterInput",
-    "OpenFilterInput2",      "GetSuggestedSampleType2", "FilterOptionsString",   "FilterGetOptions",
-    "FilterGetFileSize",     "DIALOGMsgProc",           "FilterOptions",         "FilterSetOptions",
+    "QueryMirlFilter",      "OpenFilterOutput",        "CloseFilterOutput",       "WriteFilterOutput",
+    "CloseFilterInput",     "ReadFilterInput",         "FilterUnderstandsFormat", "FilterCanWriteSpecial",
+    "FilterCanReadSpecial", "FilterWriteSpecial",      "FilterReadSpecial",       "OpenFilterInput",
+    "OpenFilterInput2",     "GetSuggestedSampleType2", "FilterOptionsString",     "FilterGetOptions",
+    "FilterGetFileSize",    "DIALOGMsgProc",           "FilterOptions",           "FilterSetOptions",
     "FilterSetOptions2"};
 inline constexpr int ExportOrdinals[21] = {2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 23, 24};
 

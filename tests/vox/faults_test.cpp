@@ -1,12 +1,13 @@
 // Failure paths of file input and output, through the compatibility layer's fault seam (native only):
 // no failure is reported as success, and nothing is left open or allocated.
+#include "platform/faults.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/faults.h"
 #include "plugin/filter_api.h"
 #include "tests/support/temp_files.h"
 #include "tests/vox/vox_test_support.h"

@@ -74,9 +74,8 @@ TEST(FilterInput, EveryTagGivesItsRateAndDecoding) {
     int32_t rate;
     Coding coding;
     OptionsWord code;
-  } cases[] = {{"064A", 8000, Coding::Alaw, 1},  {"048A", 6000, Coding::Alaw, 2},
-               {"064U", 8000, Coding::Mulaw, 3}, {"048U", 6000, Coding::Mulaw, 4},
-               {"032D", 8000, Coding::Adpcm, 5}, {"024D", 6000, Coding::Adpcm, 6}};
+  } cases[] = {{"064A", 8000, Coding::Alaw, 1},  {"048A", 6000, Coding::Alaw, 2},  {"064U", 8000, Coding::Mulaw, 3},
+               {"048U", 6000, Coding::Mulaw, 4}, {"032D", 8000, Coding::Adpcm, 5}, {"024D", 6000, Coding::Adpcm, 6}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tag);
     auto bytes = Bytes(c.tag, 3001, static_cast<uint8_t>(c.code));

@@ -22,8 +22,7 @@ struct OpenedOutput {
   std::string path;
 };
 
-OpenedOutput OpenOutput(OptionsWord options, int32_t rate, int32_t bits = 16, int32_t channels = 1,
-                        int32_t size = 0) {
+OpenedOutput OpenOutput(OptionsWord options, int32_t rate, int32_t bits = 16, int32_t channels = 1, int32_t size = 0) {
   OpenedOutput out;
   out.path = NewPath(".vox");
   out.handle = Exports().OpenFilterOutput(out.path.c_str(), rate, bits, channels, size, &out.block_size, options);
@@ -82,11 +81,19 @@ TEST(FilterOutput, SampleTypeMustFitTheFormat) {
     int32_t rate, bits, channels;
     bool accepted;
   } cases[] = {
-      {3, 6000, 16, 1, false},     {4, 8000, 16, 1, false},    {1, 8000, 8, 1, false},
-      {1, 8000, 16, 2, false},     {5, 8000, 16, 1, true},     {6, 6000, 16, 1, true},
-      {2, 8000, 16, 1, false},     {7, 44100, 16, 1, true},    {0x10, 123, 16, 1, true},
+      {3, 6000, 16, 1, false},
+      {4, 8000, 16, 1, false},
+      {1, 8000, 8, 1, false},
+      {1, 8000, 16, 2, false},
+      {5, 8000, 16, 1, true},
+      {6, 6000, 16, 1, true},
+      {2, 8000, 16, 1, false},
+      {7, 44100, 16, 1, true},
+      {0x10, 123, 16, 1, true},
       // Only the low 16 bits of bits and channels count.
-      {1, 8000, 0x10010, 0x20001, true}, {1, 8000, 16, 0x10001, true}, {4, 6000, 16 + 65536, 1, true},
+      {1, 8000, 0x10010, 0x20001, true},
+      {1, 8000, 16, 0x10001, true},
+      {4, 6000, 16 + 65536, 1, true},
   };
   for (const Case& c : cases) {
     OpenedOutput out = OpenOutput(c.options, c.rate, c.bits, c.channels);
@@ -105,10 +112,10 @@ TEST(FilterOutput, FlagsSuppressTheTag) {
     int32_t rate;
     const char* tag;
     Coding coding;
-  } cases[] = {{1, 8000, "064A", Coding::Alaw},  {2, 6000, "048A", Coding::Alaw},
-               {3, 8000, "064U", Coding::Mulaw}, {4, 6000, "048U", Coding::Mulaw},
-               {5, 8000, "032D", Coding::Adpcm}, {6, 6000, "024D", Coding::Adpcm},
-               {0x12, 6000, nullptr, Coding::Alaw}, {0x25, 8000, nullptr, Coding::Adpcm},
+  } cases[] = {{1, 8000, "064A", Coding::Alaw},      {2, 6000, "048A", Coding::Alaw},
+               {3, 8000, "064U", Coding::Mulaw},     {4, 6000, "048U", Coding::Mulaw},
+               {5, 8000, "032D", Coding::Adpcm},     {6, 6000, "024D", Coding::Adpcm},
+               {0x12, 6000, nullptr, Coding::Alaw},  {0x25, 8000, nullptr, Coding::Adpcm},
                {0x33, 8000, nullptr, Coding::Mulaw}, {0x116, 6000, nullptr, Coding::Adpcm}};
   for (const Case& c : cases) {
     SCOPED_TRACE("options " + std::to_string(c.options));
@@ -135,8 +142,9 @@ TEST(FilterOutput, BlockLengthsAndInPlaceCoding) {
   std::vector<int16_t> work = block;
   EXPECT_EQ(Exports().WriteFilterOutput(alaw.handle, reinterpret_cast<uint8_t*>(work.data()), BlockSize), BlockSize);
   std::vector<uint8_t> coded = Coded(block, Coding::Alaw);
-  EXPECT_EQ(std::vector<uint8_t>(reinterpret_cast<uint8_t*>(work.data()), reinterpret_cast<uint8_t*>(work.data()) + 8192),
-            coded)
+  EXPECT_EQ(
+      std::vector<uint8_t>(reinterpret_cast<uint8_t*>(work.data()), reinterpret_cast<uint8_t*>(work.data()) + 8192),
+      coded)
       << "the start of the caller's buffer holds the coded bytes";
   EXPECT_EQ(Write(alaw.handle, {100, 200, 300}, 5), 4);
   EXPECT_EQ(Write(alaw.handle, {100}, 1), 0);

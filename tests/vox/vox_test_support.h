@@ -22,10 +22,10 @@ struct OpenedInput {
 
 inline OpenedInput OpenInput(const std::string& path, bool second_form = false, int32_t seventh = 0) {
   OpenedInput in;
-  in.handle = second_form ? Exports().OpenFilterInput2(path.c_str(), &in.rate, &in.bits, &in.channels, 0,
-                                                       &in.block_size, seventh)
-                          : Exports().OpenFilterInput(path.c_str(), &in.rate, &in.bits, &in.channels, 0,
-                                                      &in.block_size);
+  in.handle =
+      second_form
+          ? Exports().OpenFilterInput2(path.c_str(), &in.rate, &in.bits, &in.channels, 0, &in.block_size, seventh)
+          : Exports().OpenFilterInput(path.c_str(), &in.rate, &in.bits, &in.channels, 0, &in.block_size);
   return in;
 }
 
