@@ -93,53 +93,82 @@ static_assert(PcmU8Cells[0].low == -Infinity && PcmU8Cells[255].high == Infinity
 static_assert(PcmS8Cells[0x80].low == -Infinity && PcmS8Cells[0x7F].high == Infinity);
 static_assert(AlawNoinvCells[0x80].value == AlawCells[0xD5].value);
 
+// Makes room for `count` more samples in `out` and gives the index of the first.
+size_t Grow(CellStream& out, size_t count) {
+  const size_t first = out.values.size();
+  out.values.resize(first + count);
+  out.low.resize(first + count);
+  out.high.resize(first + count);
+  return first;
+}
+
 void DecodeBytes(const ByteCellTable& table, const uint8_t* bytes, size_t byte_count, CellStream& out) {
+  const size_t first = Grow(out, byte_count);
+  int32_t* values = out.values.data() + first;
+  double* low = out.low.data() + first;
+  double* high = out.high.data() + first;
   for (size_t i = 0; i < byte_count; ++i) {
     const ByteCell& cell = table[bytes[i]];
-    out.values.push_back(cell.value);
-    out.low.push_back(cell.low);
-    out.high.push_back(cell.high);
+    values[i] = cell.value;
+    low[i] = cell.low;
+    high[i] = cell.high;
   }
 }
+
+// The lower edge, in the encoder's difference, of each code magnitude m at each step index:
+// (m & 4 ? step : 0) + (m & 2 ? step / 2 : 0) + (m & 1 ? step / 4 : 0), the steps halved by shifts.
+using MagnitudeEdges = std::array<int32_t, 8>;
+constexpr std::array<MagnitudeEdges, MaxStepIndex + 1> AdpcmEdges = [] {
+  std::array<MagnitudeEdges, MaxStepIndex + 1> table{};
+  for (size_t index = 0; index <= MaxStepIndex; ++index) {
+    const int32_t step = StepTable[index];
+    for (int m = 0; m < 8; ++m) {
+      table[index][size_t(m)] = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+    }
+  }
+  return table;
+}();
+static_assert(AdpcmEdges[0][7] == 16 + 8 + 4 && AdpcmEdges[MaxStepIndex][5] == 1552 + 388);
 
 // The decoder's state before a code fixes the interval of encoder differences that the code stands for; mapped
 // through the decoder's own reconstruction (predictor, less the DC tracker's mean), that is the sample's cell.
 void DecodeAdpcm(CellDecoder& decoder, const uint8_t* bytes, size_t byte_count, bool low_nibble_first,
                  CellStream& out) {
+  const size_t first = Grow(out, 2 * byte_count);
+  int32_t* values = out.values.data() + first;
+  double* low = out.low.data() + first;
+  double* high = out.high.data() + first;
   AdpcmState& state = decoder.state;
   DcHistory& history = decoder.history;
   int32_t& sum = decoder.sum;
-  for (size_t i = 0; i < byte_count; ++i) {
-    const uint8_t first = low_nibble_first ? bytes[i] & 0x0F : bytes[i] >> 4;
-    const uint8_t second = low_nibble_first ? bytes[i] >> 4 : bytes[i] & 0x0F;
-    for (const uint8_t code : {first, second}) {
-      const int32_t step = StepTable[size_t(state.step_index)];
-      const int32_t base = state.predictor - sum / DcTrackerLength;
-      const int magnitude = code & 7;
-      const auto lower_edge = [step](int m) {
-        return ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
-      };
-      const double lower = lower_edge(magnitude);
-      const double upper = magnitude == 7 ? Infinity : lower_edge(magnitude + 1);
-      if (code & 8) {
-        out.low.push_back(16.0 * (base - upper));
-        out.high.push_back(16.0 * (base - lower));
-      } else {
-        out.low.push_back(16.0 * (base + lower));
-        out.high.push_back(16.0 * (base + upper));
-      }
-      out.values.push_back(AdpcmDecodeSample(state, history, sum, code));
+  for (size_t i = 0; i < 2 * byte_count; ++i) {
+    const uint8_t byte = bytes[i / 2];
+    const bool high_nibble = (i % 2 == 0) != low_nibble_first;
+    const uint8_t code = high_nibble ? byte >> 4 : byte & 0x0F;
+    const MagnitudeEdges& edges = AdpcmEdges[size_t(state.step_index)];
+    const int32_t base = state.predictor - sum / DcTrackerLength;
+    const int magnitude = code & 7;
+    const double lower = edges[size_t(magnitude)];
+    const double upper = magnitude == 7 ? Infinity : edges[size_t(magnitude) + 1];
+    if (code & 8) {
+      low[i] = 16.0 * (base - upper);
+      high[i] = 16.0 * (base - lower);
+    } else {
+      low[i] = 16.0 * (base + lower);
+      high[i] = 16.0 * (base + upper);
     }
+    values[i] = AdpcmDecodeSample(state, history, sum, code);
   }
 }
 
 void DecodeS16(const uint8_t* bytes, size_t byte_count, bool big_endian, CellStream& out) {
+  const size_t first = Grow(out, byte_count / 2);
   for (size_t i = 0; i + 1 < byte_count; i += 2) {
     const uint16_t word = big_endian ? uint16_t(bytes[i] << 8 | bytes[i + 1]) : uint16_t(bytes[i + 1] << 8 | bytes[i]);
     const ByteCell cell = LinearCell(int16_t(word), 0.5, -32768, 32767);
-    out.values.push_back(cell.value);
-    out.low.push_back(cell.low);
-    out.high.push_back(cell.high);
+    out.values[first + i / 2] = cell.value;
+    out.low[first + i / 2] = cell.low;
+    out.high[first + i / 2] = cell.high;
   }
 }
 
