@@ -44,31 +44,47 @@ constexpr std::array<const char*, HypothesisCount> HypothesisNames = {
 
 using Span = ByteSpan;
 
-// One hypothesis over the analysed bytes.
+// One hypothesis over the analysed bytes. Lengths are kept per 128-byte block of the analysed bytes (the last
+// block may be partial), which is all that the decision reads of them.
 struct Reading {
-  std::vector<double> byte_lengths_bits;
-  std::vector<double> uncharged_byte_lengths_bits;  // without the model's charge for offsets
-  std::vector<int32_t> samples;  // the chunks' decodings one after another
+  std::vector<double> block_bits;            // sum of the byte lengths in each block
+  std::vector<double> uncharged_block_bits;  // the same without the model's charge for offsets
+  std::vector<int32_t> samples;              // the chunks' decodings one after another
   double cost_bits_per_byte = 0;
   double mean = 0;
   double spread = 0;      // standard deviation about the mean
   bool qualified = true;  // false when the decoding sits on a large constant offset
 };
 
-void AppendByteLengths(Hypothesis h, const std::vector<double>& sample_lengths, size_t chunk_bytes,
-                       std::vector<double>& byte_lengths) {
+size_t SamplesPerByteTimesTwo(Hypothesis h) {
   switch (h) {
     case Hypothesis::Adpcm:
-    case Hypothesis::AdpcmLowFirst:
-      for (size_t i = 0; i < chunk_bytes; ++i) byte_lengths.push_back(sample_lengths[2 * i] + sample_lengths[2 * i + 1]);
-      break;
+    case Hypothesis::AdpcmLowFirst: return 4;
     case Hypothesis::PcmS16le:
-    case Hypothesis::PcmS16be:
-      for (const double length : sample_lengths) byte_lengths.insert(byte_lengths.end(), 2, length / 2);
-      if (chunk_bytes % 2) byte_lengths.push_back(8);
-      break;
-    default:
-      byte_lengths.insert(byte_lengths.end(), sample_lengths.begin(), sample_lengths.end());
+    case Hypothesis::PcmS16be: return 1;
+    default: return 2;
+  }
+}
+
+// Adds the lengths of `byte_count` bytes whose samples have `sample_lengths` to the blocks, the first byte being
+// at `position` in the analysed bytes: a byte of ADPCM costs its two nibbles, a byte of 16-bit PCM half of its
+// sample, and an odd byte left over at the end of a chunk 8 bits.
+void AddByteLengths(Hypothesis h, const double* sample_lengths, size_t byte_count, size_t position,
+                    std::vector<double>& block_bits) {
+  block_bits.resize((position + byte_count + Block_bytes - 1) / Block_bytes, 0.0);
+  const size_t times_two = SamplesPerByteTimesTwo(h);
+  for (size_t b = 0; b < byte_count;) {
+    const size_t block = (position + b) / Block_bytes;
+    const size_t run_end = std::min(byte_count, (block + 1) * Block_bytes - position);
+    double sum = 0;
+    if (times_two == 4) {
+      for (; b < run_end; ++b) sum += sample_lengths[2 * b] + sample_lengths[2 * b + 1];
+    } else if (times_two == 1) {
+      for (; b < run_end; ++b) sum += b / 2 < byte_count / 2 ? sample_lengths[b / 2] / 2 : 8.0;
+    } else {
+      for (; b < run_end; ++b) sum += sample_lengths[b];
+    }
+    block_bits[block] += sum;
   }
 }
 
@@ -81,37 +97,20 @@ class Scorer {
   // Scores the analysed bytes up to `end` (a position in all of them, one chunk after another).
   void ScoreTo(size_t end) {
     while (scored_ < end && chunk_ < chunks_.size()) {
-      const Span& chunk = chunks_[chunk_];
-      if (!model_) {
-        model_.emplace(CodeLengthModel(CodeAlphabetSize(h_)));
-        decoder_ = CellDecoder{};
-      }
-      const size_t count = std::min(end - scored_, chunk.length - in_chunk_);
-      cells_.values.clear();
-      cells_.low.clear();
-      cells_.high.clear();
-      sample_lengths_.clear();
-      uncharged_lengths_.clear();
-      DecodeWithCells(h_, decoder_, bytes_ + chunk.offset + in_chunk_, count, cells_);
-      model_->Append(cells_.values.data(), cells_.low.data(), cells_.high.data(), cells_.values.size(), sample_lengths_,
-                     &uncharged_lengths_);
-      AppendByteLengths(h_, sample_lengths_, count, reading_.byte_lengths_bits);
-      AppendByteLengths(h_, uncharged_lengths_, count, reading_.uncharged_byte_lengths_bits);
+      const size_t count = Decode(end);
+      const size_t sample_count = cells_.values.size();
+      lengths_.resize(sample_count);
+      uncharged_lengths_.resize(sample_count);
+      model_->Measure(cells_.values.data(), cells_.low.data(), cells_.high.data(), sample_count, lengths_.data(),
+                      uncharged_lengths_.data());
+      AddByteLengths(h_, lengths_.data(), count, scored_, reading_.block_bits);
+      AddByteLengths(h_, uncharged_lengths_.data(), count, scored_, reading_.uncharged_block_bits);
       reading_.samples.insert(reading_.samples.end(), cells_.values.begin(), cells_.values.end());
-      for (size_t i = reading_.byte_lengths_bits.size() - count; i < reading_.byte_lengths_bits.size(); ++i) {
-        length_sum_ += reading_.byte_lengths_bits[i];
-      }
       for (const int32_t v : cells_.values) {
         sum_ += v;
         squares_ += double(v) * v;
       }
-      scored_ += count;
-      in_chunk_ += count;
-      if (in_chunk_ == chunk.length) {
-        chunk_++;
-        in_chunk_ = 0;
-        model_.reset();
-      }
+      Advance(count);
     }
   }
 
@@ -119,7 +118,9 @@ class Scorer {
 
   // The reading so far, with its cost, offset and spread.
   Reading& reading() {
-    reading_.cost_bits_per_byte = length_sum_ / double(std::max<size_t>(reading_.byte_lengths_bits.size(), 1));
+    double length_sum = 0;
+    for (const double block : reading_.block_bits) length_sum += block;
+    reading_.cost_bits_per_byte = length_sum / double(std::max<size_t>(scored_, 1));
     const double count = double(std::max<size_t>(reading_.samples.size(), 1));
     const double mean = sum_ / count;
     const double rms = std::sqrt(squares_ / count);
@@ -129,7 +130,45 @@ class Scorer {
     return reading_;
   }
 
+  // The decoded samples of every analysed byte, those not scored decoded now without the model, and how many
+  // come from each chunk. Scoring ends here.
+  const std::vector<int32_t>& AllSamples(std::vector<size_t>& per_chunk) {
+    while (chunk_ < chunks_.size()) {
+      const size_t count = Decode(SIZE_MAX);
+      reading_.samples.insert(reading_.samples.end(), cells_.values.begin(), cells_.values.end());
+      Advance(count);
+    }
+    per_chunk.clear();
+    for (const Span& chunk : chunks_) per_chunk.push_back(chunk.length * SamplesPerByteTimesTwo(h_) / 2);
+    return reading_.samples;
+  }
+
  private:
+  // Decodes the bytes of the current chunk up to `end` into cells_; returns how many.
+  size_t Decode(size_t end) {
+    const Span& chunk = chunks_[chunk_];
+    if (!model_) {
+      model_.emplace(CodeLengthModel(CodeAlphabetSize(h_)));
+      decoder_ = CellDecoder{};
+    }
+    const size_t count = std::min(end - scored_, chunk.length - in_chunk_);
+    cells_.values.clear();
+    cells_.low.clear();
+    cells_.high.clear();
+    DecodeWithCells(h_, decoder_, bytes_ + chunk.offset + in_chunk_, count, cells_);
+    return count;
+  }
+
+  void Advance(size_t count) {
+    scored_ += count;
+    in_chunk_ += count;
+    if (in_chunk_ == chunks_[chunk_].length) {
+      chunk_++;
+      in_chunk_ = 0;
+      model_.reset();
+    }
+  }
+
   Hypothesis h_;
   const uint8_t* bytes_;
   const std::vector<Span>& chunks_;
@@ -137,9 +176,9 @@ class Scorer {
   std::optional<CodeLengthModel> model_;
   CellDecoder decoder_;
   CellStream cells_;
-  std::vector<double> sample_lengths_, uncharged_lengths_;
+  std::vector<double> lengths_, uncharged_lengths_;
   Reading reading_;
-  double length_sum_ = 0, sum_ = 0, squares_ = 0;
+  double sum_ = 0, squares_ = 0;
 };
 
 // Student's t of the per-block mean of (rival - winner) over the given blocks: large when the winner is
@@ -147,13 +186,7 @@ class Scorer {
 double BlockT(const std::vector<double>& winner, const std::vector<double>& rival, const std::vector<size_t>& blocks) {
   if (blocks.size() < 2) return 0;
   std::vector<double> d;
-  for (const size_t block : blocks) {
-    double acc = 0;
-    for (size_t i = block * Block_bytes; i < (block + 1) * Block_bytes; ++i) {
-      acc += rival[i] - winner[i];
-    }
-    d.push_back(acc / Block_bytes);
-  }
+  for (const size_t block : blocks) d.push_back((rival[block] - winner[block]) / Block_bytes);
   const double mean = std::accumulate(d.begin(), d.end(), 0.0) / double(d.size());
   double squares = 0;
   for (const double x : d) squares += (x - mean) * (x - mean);
@@ -162,11 +195,9 @@ double BlockT(const std::vector<double>& winner, const std::vector<double>& riva
   return mean / (sd / std::sqrt(double(d.size())));
 }
 
-double MeanOver(const std::vector<double>& byte_lengths, const std::vector<size_t>& blocks) {
+double MeanOver(const std::vector<double>& block_bits, const std::vector<size_t>& blocks) {
   double acc = 0;
-  for (const size_t block : blocks) {
-    for (size_t i = block * Block_bytes; i < (block + 1) * Block_bytes; ++i) acc += byte_lengths[i];
-  }
+  for (const size_t block : blocks) acc += block_bits[block];
   return acc / double(blocks.size() * Block_bytes);
 }
 
@@ -229,18 +260,22 @@ std::string Fixed(double number, int decimals) {
   return buffer;
 }
 
-// The rate from the tones of the claimed coding's decoding, over every analysed byte.
-void DetectRate(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chunks, RawVoxDetection& result) {
+// The rate from the claimed coding's tones over every analysed byte, when a coding is claimed. The claimed
+// reading's scorer has decoded the analysed bytes, or as many as it measured.
+RawVoxDetection WithRate(RawVoxDetection result, std::vector<Scorer>& scorers) {
+  if (!result.coding) return result;
+  const Hypothesis h = *result.coding == DetectedCoding::Alaw    ? Hypothesis::Alaw
+                       : *result.coding == DetectedCoding::Mulaw ? Hypothesis::Mulaw
+                                                                 : Hypothesis::Adpcm;
+  std::vector<size_t> per_chunk;
+  const std::vector<int32_t>& samples = scorers[size_t(h)].AllSamples(per_chunk);
   ToneEvents total;
-  CellStream cells;
-  for (const Span& chunk : chunks) {
-    cells.values.clear();
-    cells.low.clear();
-    cells.high.clear();
-    DecodeWithCells(h, bytes + chunk.offset, chunk.length, cells);
-    const ToneEvents events = CountToneEvents(cells.values.data(), cells.values.size());
+  size_t first = 0;
+  for (const size_t count : per_chunk) {
+    const ToneEvents events = CountToneEvents(samples.data() + first, count);
     total.events8 += events.events8;
     total.events6 += events.events6;
+    first += count;
   }
   const RateDecision decision = DecideRate(total);
   result.events8 = total.events8;
@@ -248,16 +283,6 @@ void DetectRate(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chu
   result.rate = decision.rate;
   result.rate_hint = decision.hint;
   result.rate_confidence = decision.confidence;
-}
-
-// The rate from the claimed coding's tones, when a coding is claimed.
-RawVoxDetection WithRate(RawVoxDetection result, const uint8_t* bytes, const std::vector<Span>& whole) {
-  if (result.coding) {
-    const Hypothesis h = *result.coding == DetectedCoding::Alaw    ? Hypothesis::Alaw
-                         : *result.coding == DetectedCoding::Mulaw ? Hypothesis::Mulaw
-                                                                   : Hypothesis::Adpcm;
-    DetectRate(h, bytes, whole, result);
-  }
   return result;
 }
 
@@ -299,34 +324,39 @@ bool BeatsEveryRival(const Readings& readings, size_t leader, const std::vector<
   const Reading& lead = *readings[leader].reading;
   for (size_t i = 0; i < HypothesisCount; ++i) {
     if (i == leader || !readings[i].in) continue;
-    if (BlockT(lead.byte_lengths_bits, readings[i].reading->byte_lengths_bits, sounding) < SureT) return false;
+    if (BlockT(lead.block_bits, readings[i].reading->block_bits, sounding) < SureT) return false;
   }
   return true;
 }
 
 // Takes out of the running every reading that costs the leader's plus a bit per byte or more where the leader
 // sounds, consistently block after block (t of 10), both as the model charges it and uncharged; the cheapest
-// other native reading stays, as the rival the confidence is measured against.
-void LeaveHopelessOut(Readings& readings, size_t leader, const std::vector<size_t>& blocks) {
-  if (blocks.size() < MinimumSoundingBlocks) return;
+// other native reading stays, as the rival the confidence is measured against. Says whether any left.
+bool LeaveHopelessOut(Readings& readings, size_t leader, const std::vector<size_t>& blocks) {
+  if (blocks.size() < MinimumSoundingBlocks) return false;
   const Reading& lead = *readings[leader].reading;
   std::optional<size_t> rival;
   for (size_t i = 0; i < HypothesisCount; ++i) {
     if (i == leader || !IsNative(Hypothesis(i)) || !readings[i].in) continue;
     if (!rival || readings[i].reading->cost_bits_per_byte < readings[*rival].reading->cost_bits_per_byte) rival = i;
   }
+  bool left = false;
   for (size_t i = 0; i < HypothesisCount; ++i) {
     if (i == leader || i == rival || !readings[i].in) continue;
     const Reading& other = *readings[i].reading;
-    const bool charged_hopeless = MeanOver(other.byte_lengths_bits, blocks) >=
-                                      MeanOver(lead.byte_lengths_bits, blocks) + HopelessMargin_bits_per_byte &&
-                                  BlockT(lead.byte_lengths_bits, other.byte_lengths_bits, blocks) >= HopelessT;
+    const bool charged_hopeless = MeanOver(other.block_bits, blocks) >=
+                                      MeanOver(lead.block_bits, blocks) + HopelessMargin_bits_per_byte &&
+                                  BlockT(lead.block_bits, other.block_bits, blocks) >= HopelessT;
     const bool uncharged_hopeless =
-        MeanOver(other.uncharged_byte_lengths_bits, blocks) >=
-            MeanOver(lead.uncharged_byte_lengths_bits, blocks) + HopelessMargin_bits_per_byte &&
-        BlockT(lead.uncharged_byte_lengths_bits, other.uncharged_byte_lengths_bits, blocks) >= HopelessT;
-    if (charged_hopeless && uncharged_hopeless) readings[i].in = false;
+        MeanOver(other.uncharged_block_bits, blocks) >=
+            MeanOver(lead.uncharged_block_bits, blocks) + HopelessMargin_bits_per_byte &&
+        BlockT(lead.uncharged_block_bits, other.uncharged_block_bits, blocks) >= HopelessT;
+    if (charged_hopeless && uncharged_hopeless) {
+      readings[i].in = false;
+      left = true;
+    }
   }
+  return left;
 }
 
 // The coding detection over the first `analysed` bytes, as scored by every reading still in the running;
@@ -366,7 +396,7 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionD
       scorers[i].ScoreTo(total);
       readings[i].reading = &scorers[i].reading();
     }
-    return WithRate(Decide(bytes, readings, total, whole, &winner), bytes, whole);
+    return WithRate(Decide(bytes, readings, total, whole, &winner), scorers);
   }
 
   // The analysed bytes are scored in stretches that grow by half, in whole blocks. After each, a claim stands when it
@@ -388,14 +418,14 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionD
     }
     for (size_t i = 0; i < HypothesisCount; ++i) readings[i].reading = &scorers[i].reading();
     RawVoxDetection result = Decide(bytes, readings, end, whole, &winner);
-    if (end == total) return WithRate(std::move(result), bytes, whole);
+    if (end == total) return WithRate(std::move(result), scorers);
     // Past a quarter of the bytes, a statistic that would stay short of a sure claim even if it kept growing
     // with the square root of the bytes will not settle early: the rest is measured in one go.
     const bool out_of_reach = 4 * end >= total && result.t * std::sqrt(double(total) / double(end)) < SureT;
     if (winner && !out_of_reach) {
       const std::vector<size_t> sounding = SoundingBlocks(*readings[*winner].reading, Hypothesis(*winner), end);
       if (result.coding && result.t >= SureT && BeatsEveryRival(readings, *winner, sounding)) {
-        return WithRate(std::move(result), bytes, whole);
+        return WithRate(std::move(result), scorers);
       }
       LeaveHopelessOut(readings, *winner, sounding);
     }
@@ -474,7 +504,7 @@ RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed
   for (const bool charged : {true, false}) {
     if (active_blocks.size() < 2) break;
     const auto lengths = [charged](const Reading& reading) -> const std::vector<double>& {
-      return charged ? reading.byte_lengths_bits : reading.uncharged_byte_lengths_bits;
+      return charged ? reading.block_bits : reading.uncharged_block_bits;
     };
     std::optional<size_t> lookalike;
     double lookalike_cost = 0;
@@ -513,7 +543,7 @@ RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed
     if (i == w || !IsNative(Hypothesis(i)) || !in(i)) continue;
     if (!runner_up || cost(i) < cost(*runner_up)) runner_up = i;
   }
-  double t = BlockT(wr.byte_lengths_bits, reading(*runner_up).byte_lengths_bits, all_blocks);
+  double t = BlockT(wr.block_bits, reading(*runner_up).block_bits, all_blocks);
   if (lookalike_t) t = std::min(t, *lookalike_t);
   // The model charges a local offset as noise, which keeps wrong readings of silence from looking cheap but
   // also charges the true reading of audio with hum or an offset of its own. A winner that only the charge
@@ -525,7 +555,7 @@ RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed
     const bool varies_like_audio =
         rival.spread >= OffsetAudioSpread * std::abs(rival.mean) && rival.spread * rival.spread >= ActiveBlockEnergy;
     if (i == w || !IsNative(Hypothesis(i)) || !varies_like_audio) continue;
-    const double uncharged_t = BlockT(wr.uncharged_byte_lengths_bits, rival.uncharged_byte_lengths_bits, active_blocks);
+    const double uncharged_t = BlockT(wr.uncharged_block_bits, rival.uncharged_block_bits, active_blocks);
     if (uncharged_t < 0) t = std::min(t, uncharged_t);
   }
 
