@@ -20,7 +20,7 @@ double erfc(double) noexcept;
 #pragma omp declare simd notinbranch
 double log2(double) noexcept;
 }
-#define KVOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define KVOX_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define KVOX_VECTOR_CLONES
 #endif
@@ -51,31 +51,46 @@ const std::array<double, FitLength_samples>& FitWindow() {
   return window;
 }
 
-Coefficients LevinsonDurbin(const std::array<double, PredictorOrder + 1>& r) {
-  Coefficients a{};
-  double error = r[0];
-  for (size_t i = 1; i <= PredictorOrder; ++i) {
-    double acc = r[i];
-    for (size_t j = 1; j < i; ++j) acc -= a[j] * r[i - j];
-    const double reflection = acc / error;
-    Coefficients next = a;
-    for (size_t j = 1; j < i; ++j) next[j] = a[j] - reflection * a[i - j];
-    next[i] = reflection;
-    a = next;
-    error *= 1 - reflection * reflection;
-    if (!(error > 0)) break;  // a perfectly predictable history: keep the orders found so far
+using Autocorrelation = std::array<double, PredictorOrder + 1>;
+
+// Levinson-Durbin on `count` autocorrelations at once, in step: the recursion is a chain of divisions, and
+// several independent chains keep the processor busy. A perfectly predictable history keeps the orders found
+// before its prediction error reached 0.
+[[gnu::always_inline]] inline void LevinsonDurbin(const Autocorrelation* r, size_t count, Coefficients* a) {
+  constexpr size_t MaxCount = 8;
+  double error[MaxCount];
+  bool going[MaxCount];
+  for (size_t p = 0; p < count; ++p) {
+    a[p] = Coefficients{};
+    error[p] = r[p][0];
+    going[p] = true;
   }
-  return a;
+  for (size_t i = 1; i <= PredictorOrder; ++i) {
+    for (size_t p = 0; p < count; ++p) {
+      if (!going[p]) continue;
+      double acc = r[p][i];
+      for (size_t j = 1; j < i; ++j) acc -= a[p][j] * r[p][i - j];
+      const double reflection = acc / error[p];
+      Coefficients next = a[p];
+      for (size_t j = 1; j < i; ++j) next[j] = a[p][j] - reflection * a[p][i - j];
+      next[i] = reflection;
+      a[p] = next;
+      error[p] *= 1 - reflection * reflection;
+      going[p] = error[p] > 0;
+    }
+  }
 }
 
-// Fits the predictor on the windowed samples just before `history_end`, which has FitLength_samples valid
-// (zero-padded) samples before it. Each lag's sum is kept in four parts, samples i = 0, 1, 2, 3 (mod 4), so the
-// nine lags make 36 independent sums that fill the vector units; the parts are added in a fixed order.
-[[gnu::always_inline]] inline Coefficients FitPredictor(const double* history_end) {
+// The autocorrelations of the windowed samples just before `history_end`, which has FitLength_samples valid
+// (zero-padded) samples before it, ready for the predictor's fit. Each lag's sum is kept in four parts, samples
+// i = 0, 1, 2, 3 (mod 4), so the nine lags make 36 independent sums that fill the vector units; the parts are
+// added in a fixed order.
+[[gnu::always_inline]] inline Autocorrelation FitAutocorrelation(const double* history_end) {
   // Plain arrays and pointers: unoptimised (sanitizer) builds pay for every std::array access as a call.
   const double* window = FitWindow().data();
   // Lags reach PredictorOrder samples before the window's start, where the windowed signal is 0.
-  double padded[PredictorOrder + FitLength_samples] = {};
+  double padded[PredictorOrder + FitLength_samples];
+  std::fill(padded, padded + PredictorOrder, 0.0);
   double* y = padded + PredictorOrder;
   const double* history = history_end - FitLength_samples;
   for (size_t i = 0; i < FitLength_samples; ++i) y[i] = window[i] * history[i];
@@ -87,12 +102,12 @@ Coefficients LevinsonDurbin(const std::array<double, PredictorOrder + 1>& r) {
       for (size_t k = 0; k < 4; ++k) parts[lag][k] += y[i + k] * y[ptrdiff_t(i + k) - ptrdiff_t(lag)];
     }
   }
-  std::array<double, PredictorOrder + 1> autocorrelation{};
+  Autocorrelation autocorrelation{};
   for (size_t lag = 0; lag <= PredictorOrder; ++lag) {
     autocorrelation[lag] = (parts[lag][0] + parts[lag][1]) + (parts[lag][2] + parts[lag][3]);
   }
   autocorrelation[0] = autocorrelation[0] * 1.0001 + 1e-6;
-  return LevinsonDurbin(autocorrelation);
+  return autocorrelation;
 }
 
 // The length of each sample's code: -log2 of the probability of its cell [low, high] under a Gaussian of the
@@ -109,7 +124,9 @@ Coefficients LevinsonDurbin(const std::array<double, PredictorOrder + 1>& r) {
       const bool one_side = a > 0 || b < 0;
       const double z1 = a > 0 ? a : b < 0 ? -b : -a;
       const double z2 = a > 0 ? b : b < 0 ? -a : b;
-      const double erfc1 = erfc(z1), erfc2 = erfc(z2);  // both, so that the calls need no mask
+      // Both calls are made, so they need no mask; past the negligible tail the argument is held back, since
+      // the vector erfc is slower on large ones and the result is not used.
+      const double erfc1 = erfc(std::min(z1, NegligibleTail_z + 1)), erfc2 = erfc(std::min(z2, NegligibleTail_z + 1));
       const double q1 = z1 > NegligibleTail_z ? 0.0 : 0.5 * erfc1;
       const double q2 = z2 > NegligibleTail_z ? 0.0 : 0.5 * erfc2;
       const double probability = one_side ? q1 - q2 : 1 - q1 - q2;
@@ -172,57 +189,112 @@ void CodeLengthModel::MeasureTile(const int32_t* values, const double* low, cons
     const double width = high[i] - low[i];
     squared_widths[i] = std::isinf(width) ? 0.0 : width * width;  // an open cell says nothing about the step
   }
+  for (size_t i = sample_count; i < padded_count; ++i) {
+    cell_low[i] = -1;
+    cell_high[i] = 1;
+  }
 
-  // The Gaussian of each sample: the prediction over each stretch with one set of coefficients, then a scan
-  // for the running sums behind the variance terms.
-  alignas(64) double means[Tile_samples], residual_variances[Tile_samples], dcs[Tile_samples],
-      nyquists[Tile_samples], quarter_squared_cells[Tile_samples];
-  for (size_t first = 0; first < sample_count;) {
+  // The stretches between refits, each with its coefficients. The fits depend on the samples alone, so they
+  // are all made first, where the processor can overlap them.
+  struct Stretch {
+    size_t first, last;
+    bool refitted;
+    Coefficients coefficients;
+  };
+  constexpr size_t MaxStretches = Tile_samples / FitInterval_samples + 1;
+  Stretch stretches[MaxStretches];
+  Autocorrelation autocorrelations[MaxStretches];
+  Coefficients fitted[MaxStretches];
+  size_t stretch_count = 0, fit_count = 0;
+  for (size_t first = 0; first < sample_count; ++stretch_count) {
     const size_t n_first = count_ + first;
-    if (n_first % FitInterval_samples == 0) {
-      coefficients_ = FitPredictor(x + first);
-      squared_residual_sum_ = 0;  // refreshed now and then so rounding cannot build up
-      for (const double e2 : squared_residuals_) squared_residual_sum_ += e2;
-    }
-    const size_t last = std::min(sample_count, first + FitInterval_samples - n_first % FitInterval_samples);
-    const double* coefficients = coefficients_.data();
+    Stretch& stretch = stretches[stretch_count];
+    stretch.first = first;
+    stretch.last = std::min(sample_count, first + FitInterval_samples - n_first % FitInterval_samples);
+    stretch.refitted = n_first % FitInterval_samples == 0;
+    if (stretch.refitted) autocorrelations[fit_count++] = FitAutocorrelation(x + first);
+    first = stretch.last;
+  }
+  LevinsonDurbin(autocorrelations, fit_count, fitted);
+  for (size_t s = 0, fit = 0; s < stretch_count; ++s) {
+    if (stretches[s].refitted) coefficients_ = fitted[fit++];
+    stretches[s].coefficients = coefficients_;
+  }
+
+  alignas(64) double means[Tile_samples];
+  for (size_t s = 0; s < stretch_count; ++s) {
+    const double* coefficients = stretches[s].coefficients.data();
 #pragma omp simd
-    for (size_t i = first; i < last; ++i) {
+    for (size_t i = stretches[s].first; i < stretches[s].last; ++i) {
       double prediction = 0;
       for (size_t k = 1; k <= PredictorOrder; ++k) prediction += coefficients[k] * x[ptrdiff_t(i) - ptrdiff_t(k)];
       means[i] = prediction;
     }
-    for (size_t i = first; i < last; ++i) {
-      const size_t n = count_ + i;
-      if (n > 0) {
-        // Full windows divide by powers of two, exactly as a multiplication: no division in the steady state.
-        const double per_residual = n >= ResidualWindow_samples ? 1.0 / ResidualWindow_samples : 1.0 / double(n);
-        const double per_offset = n >= OffsetWindow_samples ? 1.0 / OffsetWindow_samples : 1.0 / double(n);
-        dcs[i] = std::abs(value_sum_) * per_offset;
-        nyquists[i] = std::abs(alternating_sum_) * per_offset;
-        quarter_squared_cells[i] = 0.25 * squared_width_sum_ * per_offset;
-        residual_variances[i] = squared_residual_sum_ * per_residual;
-      } else {
-        dcs[i] = nyquists[i] = quarter_squared_cells[i] = residual_variances[i] = 0;
-      }
-      const double residual = x[i] - means[i];
-      double& slot = squared_residuals_[n % ResidualWindow_samples];
-      squared_residual_sum_ += residual * residual - slot;
-      slot = residual * residual;
-      // Integer sums: the order of the additions cannot change them.
-      const ptrdiff_t old_i = ptrdiff_t(i) - ptrdiff_t(OffsetWindow_samples);
-      const double old = n >= OffsetWindow_samples ? x[old_i] : 0.0;
-      const double old_width = n >= OffsetWindow_samples ? squared_widths[old_i] : 0.0;
-      value_sum_ += x[i] - old;
-      alternating_sum_ += (n & 1) ? old - x[i] : x[i] - old;  // n and n - 64 have the same parity
-      squared_width_sum_ += squared_widths[i] - old_width;
+  }
+  for (size_t i = sample_count; i < padded_count; ++i) means[i] = 0;
+
+  // The running sums behind the variance terms, in one scan: the residuals' over the last ResidualWindow_samples,
+  // and over the last OffsetWindow_samples those of the samples, of the samples with alternating signs and of
+  // the squared cell widths. These three are sums of integers, which no order of additions can change.
+  alignas(64) double residual_variances[Tile_samples], dcs[Tile_samples], nyquists[Tile_samples],
+      quarter_squared_cells[Tile_samples];
+  for (size_t s = 0; s < stretch_count; ++s) {
+    if (stretches[s].refitted) {
+      squared_residual_sum_ = 0;  // refreshed now and then so rounding cannot build up
+      for (const double e2 : squared_residuals_) squared_residual_sum_ += e2;
     }
-    first = last;
+    const size_t first = stretches[s].first, last = stretches[s].last;
+    double residual_sum = squared_residual_sum_, value_sum = value_sum_, alternating_sum = alternating_sum_,
+           squared_width_sum = squared_width_sum_;
+    if (count_ + first >= OffsetWindow_samples) {
+      // Full windows: their means are exact multiplications by powers of two.
+      for (size_t i = first; i < last; ++i) {
+        const size_t n = count_ + i;
+        dcs[i] = std::abs(value_sum) * (1.0 / OffsetWindow_samples);
+        nyquists[i] = std::abs(alternating_sum) * (1.0 / OffsetWindow_samples);
+        quarter_squared_cells[i] = 0.25 * squared_width_sum * (1.0 / OffsetWindow_samples);
+        residual_variances[i] = residual_sum * (1.0 / ResidualWindow_samples);
+        const double residual = x[i] - means[i];
+        double& slot = squared_residuals_[n % ResidualWindow_samples];
+        residual_sum += residual * residual - slot;
+        slot = residual * residual;
+        const ptrdiff_t old = ptrdiff_t(i) - ptrdiff_t(OffsetWindow_samples);
+        const double change = x[i] - x[old];
+        value_sum += change;
+        alternating_sum += (n & 1) ? -change : change;  // n and n - 64 have the same parity
+        squared_width_sum += squared_widths[i] - squared_widths[old];
+      }
+    } else {
+      for (size_t i = first; i < last; ++i) {
+        const size_t n = count_ + i;
+        if (n > 0) {
+          const double per_residual = n >= ResidualWindow_samples ? 1.0 / ResidualWindow_samples : 1.0 / double(n);
+          const double per_offset = n >= OffsetWindow_samples ? 1.0 / OffsetWindow_samples : 1.0 / double(n);
+          dcs[i] = std::abs(value_sum) * per_offset;
+          nyquists[i] = std::abs(alternating_sum) * per_offset;
+          quarter_squared_cells[i] = 0.25 * squared_width_sum * per_offset;
+          residual_variances[i] = residual_sum * per_residual;
+        } else {
+          dcs[i] = nyquists[i] = quarter_squared_cells[i] = residual_variances[i] = 0;
+        }
+        const double residual = x[i] - means[i];
+        double& slot = squared_residuals_[n % ResidualWindow_samples];
+        residual_sum += residual * residual - slot;
+        slot = residual * residual;
+        const ptrdiff_t old_i = ptrdiff_t(i) - ptrdiff_t(OffsetWindow_samples);
+        const double old = n >= OffsetWindow_samples ? x[old_i] : 0.0;
+        const double old_width = n >= OffsetWindow_samples ? squared_widths[old_i] : 0.0;
+        value_sum += x[i] - old;
+        alternating_sum += (n & 1) ? old - x[i] : x[i] - old;
+        squared_width_sum += squared_widths[i] - old_width;
+      }
+    }
+    squared_residual_sum_ = residual_sum;
+    value_sum_ = value_sum;
+    alternating_sum_ = alternating_sum;
+    squared_width_sum_ = squared_width_sum;
   }
   for (size_t i = sample_count; i < padded_count; ++i) {
-    x[i] = means[i] = 0;
-    cell_low[i] = -1;
-    cell_high[i] = 1;
     dcs[i] = nyquists[i] = quarter_squared_cells[i] = residual_variances[i] = 0;
   }
 
@@ -231,22 +303,30 @@ void CodeLengthModel::MeasureTile(const int32_t* values, const double* low, cons
   alignas(64) double lengths[Tile_samples];
   CellLengths(cell_low, cell_high, means, scales, padded_count, uniform_share_, lengths);
   std::copy(lengths, lengths + sample_count, lengths_bits);
-  std::copy(lengths, lengths + sample_count, uncharged_lengths_bits);
 
-  // Uncharged lengths differ only where a charge was made: those samples are gathered and measured again.
-  alignas(64) double gathered_low[Tile_samples], gathered_high[Tile_samples], gathered_means[Tile_samples],
-      gathered_scales[Tile_samples];
-  uint16_t gathered_at[Tile_samples];
-  size_t gathered = 0;
-  for (size_t i = 0; i < sample_count; ++i) {
-    if (uncharged_scales[i] == scales[i]) continue;
-    gathered_low[gathered] = cell_low[i];
-    gathered_high[gathered] = cell_high[i];
-    gathered_means[gathered] = means[i];
-    gathered_scales[gathered] = uncharged_scales[i];
-    gathered_at[gathered++] = uint16_t(i);
-  }
-  if (gathered > 0) {
+  // Uncharged lengths differ only where a charge was made. When most samples were charged, as under a wrong
+  // reading, all are measured again; else those samples are gathered and measured again.
+  size_t charged = 0;
+  for (size_t i = 0; i < sample_count; ++i) charged += uncharged_scales[i] != scales[i];
+  if (charged == 0) {
+    std::copy(lengths, lengths + sample_count, uncharged_lengths_bits);
+  } else if (4 * charged >= 3 * sample_count) {
+    CellLengths(cell_low, cell_high, means, uncharged_scales, padded_count, uniform_share_, lengths);
+    std::copy(lengths, lengths + sample_count, uncharged_lengths_bits);
+  } else {
+    std::copy(lengths, lengths + sample_count, uncharged_lengths_bits);
+    alignas(64) double gathered_low[Tile_samples], gathered_high[Tile_samples], gathered_means[Tile_samples],
+        gathered_scales[Tile_samples];
+    uint16_t gathered_at[Tile_samples];
+    size_t gathered = 0;
+    for (size_t i = 0; i < sample_count; ++i) {
+      if (uncharged_scales[i] == scales[i]) continue;
+      gathered_low[gathered] = cell_low[i];
+      gathered_high[gathered] = cell_high[i];
+      gathered_means[gathered] = means[i];
+      gathered_scales[gathered] = uncharged_scales[i];
+      gathered_at[gathered++] = uint16_t(i);
+    }
     const size_t padded_gathered = (gathered + Lanes - 1) / Lanes * Lanes;
     for (size_t i = gathered; i < padded_gathered; ++i) {
       gathered_low[i] = -1;
