@@ -32,10 +32,11 @@ constexpr double DegenerateShare = 0.9;
 constexpr double AdpcmDegenerateShare = 0.5;
 constexpr double MaximumT = 60;
 constexpr double SureT = 10;  // confidence 0.99: a claim on the first bytes stands
-constexpr size_t FirstStretch_bytes = 2048;
+constexpr size_t FirstStretch_bytes = 1024;
 constexpr double HopelessMargin_bits_per_byte = 1;
-constexpr double HopelessT = 10;
-constexpr size_t MinimumSoundingBlocks = 16;
+constexpr double HopelessT = 6;
+constexpr size_t MinimumSoundingBlocks = 16;        // for a claim to stand before the end
+constexpr size_t MinimumSoundingBlocksToLeave = 8;  // for a reading to leave the running
 constexpr double OffsetAudioSpread = 0.25;  // least standard deviation, per unit of offset, of audio on an offset
 
 constexpr std::array<const char*, HypothesisCount> HypothesisNames = {
@@ -181,18 +182,23 @@ class Scorer {
   double sum_ = 0, squares_ = 0;
 };
 
-// Student's t of the per-block mean of (rival - winner) over the given blocks: large when the winner is
-// cheaper block after block, not just on average.
-double BlockT(const std::vector<double>& winner, const std::vector<double>& rival, const std::vector<size_t>& blocks) {
-  if (blocks.size() < 2) return 0;
-  std::vector<double> d;
-  for (const size_t block : blocks) d.push_back((rival[block] - winner[block]) / Block_bytes);
-  const double mean = std::accumulate(d.begin(), d.end(), 0.0) / double(d.size());
+// Student's t of the mean of per-block margins: large when they are positive block after block, not just on
+// average.
+double MarginT(const std::vector<double>& margins) {
+  if (margins.size() < 2) return 0;
+  const double mean = std::accumulate(margins.begin(), margins.end(), 0.0) / double(margins.size());
   double squares = 0;
-  for (const double x : d) squares += (x - mean) * (x - mean);
-  const double sd = std::sqrt(squares / double(d.size() - 1));
+  for (const double x : margins) squares += (x - mean) * (x - mean);
+  const double sd = std::sqrt(squares / double(margins.size() - 1));
   if (sd == 0) return mean > 0 ? 1e6 : mean < 0 ? -1e6 : 0;  // identical margin in every block
-  return mean / (sd / std::sqrt(double(d.size())));
+  return mean / (sd / std::sqrt(double(margins.size())));
+}
+
+// The t of the winner's margin over a rival, in bits per byte, over the given blocks.
+double BlockT(const std::vector<double>& winner, const std::vector<double>& rival, const std::vector<size_t>& blocks) {
+  std::vector<double> margins;
+  for (const size_t block : blocks) margins.push_back((rival[block] - winner[block]) / Block_bytes);
+  return MarginT(margins);
 }
 
 double MeanOver(const std::vector<double>& block_bits, const std::vector<size_t>& blocks) {
@@ -213,33 +219,40 @@ bool IsSilenceCode(Hypothesis h, uint8_t b) {
   }
 }
 
-// The share of the commonest byte value among the analysed bytes, and that value.
-std::pair<double, uint8_t> CommonestByte(const uint8_t* bytes, const std::vector<Span>& chunks, size_t analysed) {
-  std::array<size_t, 256> counts{};
+// How often each byte value occurs among all the analysed bytes, which is all that the checks on byte values
+// and signs read: counted once, whatever part of the bytes the model measures.
+using ByteCounts = std::array<size_t, 256>;
+
+ByteCounts CountBytes(const uint8_t* bytes, const std::vector<Span>& chunks) {
+  ByteCounts counts{};
   for (const Span& chunk : chunks) {
     for (size_t i = 0; i < chunk.length; ++i) counts[bytes[chunk.offset + i]]++;
   }
+  return counts;
+}
+
+// The share of the commonest byte value, and that value.
+std::pair<double, uint8_t> CommonestByte(const ByteCounts& counts) {
+  size_t total = 0;
+  for (const size_t count : counts) total += count;
   const auto commonest = std::max_element(counts.begin(), counts.end());
-  return {double(*commonest) / double(analysed), uint8_t(commonest - counts.begin())};
+  return {double(*commonest) / double(total), uint8_t(commonest - counts.begin())};
 }
 
 // Audio coded in G.711 uses both signs about equally and in similar segments; data that is not audio under
 // this coding often does not.
-bool SignsLookUnnatural(Hypothesis winner, const uint8_t* bytes, const std::vector<Span>& chunks) {
+bool SignsLookUnnatural(Hypothesis winner, const ByteCounts& counts) {
   std::array<size_t, 8> positive{}, negative{};
   size_t positive_count = 0, negative_count = 0;
-  for (const Span& chunk : chunks) {
-    for (size_t i = 0; i < chunk.length; ++i) {
-      const uint8_t b = bytes[chunk.offset + i];
-      const int magnitude_bits = winner == Hypothesis::Alaw ? (b ^ 0x55) & 0x7F : (~b) & 0x7F;
-      if (magnitude_bits == 0) continue;  // the smallest codes carry no reliable sign
-      if (b >= 0x80) {
-        positive[size_t(magnitude_bits >> 4)]++;
-        positive_count++;
-      } else {
-        negative[size_t(magnitude_bits >> 4)]++;
-        negative_count++;
-      }
+  for (size_t b = 0; b < 256; ++b) {
+    const int magnitude_bits = winner == Hypothesis::Alaw ? (int(b) ^ 0x55) & 0x7F : int(~b) & 0x7F;
+    if (magnitude_bits == 0) continue;  // the smallest codes carry no reliable sign
+    if (b >= 0x80) {
+      positive[size_t(magnitude_bits >> 4)] += counts[b];
+      positive_count += counts[b];
+    } else {
+      negative[size_t(magnitude_bits >> 4)] += counts[b];
+      negative_count += counts[b];
     }
   }
   const size_t counted = positive_count + negative_count;
@@ -288,12 +301,6 @@ RawVoxDetection WithRate(RawVoxDetection result, std::vector<Scorer>& scorers) {
 
 size_t NextCheckpoint(size_t end) { return (end + end / 2) / Block_bytes * Block_bytes; }
 
-size_t TotalLength(const std::vector<Span>& spans) {
-  size_t total = 0;
-  for (const Span& span : spans) total += span.length;
-  return total;
-}
-
 // Each hypothesis's reading as far as it was scored, and whether it is still in the running.
 struct ReadingInRunning {
   Reading* reading = nullptr;
@@ -330,10 +337,11 @@ bool BeatsEveryRival(const Readings& readings, size_t leader, const std::vector<
 }
 
 // Takes out of the running every reading that costs the leader's plus a bit per byte or more where the leader
-// sounds, consistently block after block (t of 10), both as the model charges it and uncharged; the cheapest
-// other native reading stays, as the rival the confidence is measured against. Says whether any left.
+// sounds, consistently block after block (t of 6, on at least 8 such blocks), both as the model charges it and
+// uncharged; the cheapest other native reading stays, as the rival the confidence is measured against. Says
+// whether any left.
 bool LeaveHopelessOut(Readings& readings, size_t leader, const std::vector<size_t>& blocks) {
-  if (blocks.size() < MinimumSoundingBlocks) return false;
+  if (blocks.size() < MinimumSoundingBlocksToLeave) return false;
   const Reading& lead = *readings[leader].reading;
   std::optional<size_t> rival;
   for (size_t i = 0; i < HypothesisCount; ++i) {
@@ -360,10 +368,9 @@ bool LeaveHopelessOut(Readings& readings, size_t leader, const std::vector<size_
 }
 
 // The coding detection over the first `analysed` bytes, as scored by every reading still in the running;
-// what reads bytes alone (one value or sign dominating, the rate) looks at all of `whole`. `winner` gets the
-// cheapest qualified native reading.
-RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed, const std::vector<Span>& whole,
-                       std::optional<size_t>* winner);
+// the checks on byte values and signs read the counts of all the analysed bytes. `winner` gets the cheapest
+// qualified native reading.
+RawVoxDetection Decide(const ByteCounts& counts, Readings& readings, size_t analysed, std::optional<size_t>* winner);
 
 }  // namespace
 
@@ -387,6 +394,7 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionD
   const std::vector<Span> whole = AnalysedSpans(byte_count);
   size_t total = 0;
   for (const Span& span : whole) total += span.length;
+  const ByteCounts counts = CountBytes(bytes, whole);
   std::vector<Scorer> scorers;
   for (size_t i = 0; i < HypothesisCount; ++i) scorers.emplace_back(Hypothesis(i), bytes, whole);
   Readings readings;
@@ -396,28 +404,34 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionD
       scorers[i].ScoreTo(total);
       readings[i].reading = &scorers[i].reading();
     }
-    return WithRate(Decide(bytes, readings, total, whole, &winner), scorers);
+    return WithRate(Decide(counts, readings, total, &winner), scorers);
   }
 
   // The analysed bytes are scored in stretches that grow by half, in whole blocks. After each, a claim stands when it
   // has a wide margin (t of 10 or more, confidence 0.99) and the claimed reading beats every other one still in the
   // running as widely on at least 16 blocks where it sounds, so that silence or a steady offset alone never settles a
-  // file; otherwise readings that are hopeless beside the leader, charged and uncharged, leave the running until the
-  // end. Whatever is short of a sure claim is decided on every byte of every reading, exactly as with Whole.
+  // file; otherwise readings that are hopeless beside the leader, charged and uncharged, leave the running. Short of a
+  // sure claim, the readings still in the running are measured to the end and decide. Should the lead change hands,
+  // the readings left out beside the old leader are no longer known to be hopeless: they all come back at once,
+  // measured as far as the others, before anything is claimed or left out beside the new leader.
+  size_t left_out_beside = HypothesisCount;  // the leader beside which the readings out of the running left it, if any
   for (size_t end = std::min(total, FirstStretch_bytes);;) {
     for (size_t i = 0; i < HypothesisCount; ++i) {
       if (!readings[i].in) continue;
       scorers[i].ScoreTo(end);
     }
-    if (end == total) {
-      // No sure claim on the way: every reading is measured to the end, and the decision is Whole's.
+    for (size_t i = 0; i < HypothesisCount; ++i) readings[i].reading = &scorers[i].reading();
+    RawVoxDetection result = Decide(counts, readings, end, &winner);
+    if (left_out_beside != HypothesisCount && winner != left_out_beside) {
       for (size_t i = 0; i < HypothesisCount; ++i) {
-        scorers[i].ScoreTo(total);
+        if (readings[i].in) continue;
+        scorers[i].ScoreTo(end);
         readings[i].in = true;
       }
+      for (size_t i = 0; i < HypothesisCount; ++i) readings[i].reading = &scorers[i].reading();
+      left_out_beside = HypothesisCount;
+      result = Decide(counts, readings, end, &winner);
     }
-    for (size_t i = 0; i < HypothesisCount; ++i) readings[i].reading = &scorers[i].reading();
-    RawVoxDetection result = Decide(bytes, readings, end, whole, &winner);
     if (end == total) return WithRate(std::move(result), scorers);
     // Past a quarter of the bytes, a statistic that would stay short of a sure claim even if it kept growing
     // with the square root of the bytes will not settle early: the rest is measured in one go.
@@ -427,7 +441,7 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionD
       if (result.coding && result.t >= SureT && BeatsEveryRival(readings, *winner, sounding)) {
         return WithRate(std::move(result), scorers);
       }
-      LeaveHopelessOut(readings, *winner, sounding);
+      if (LeaveHopelessOut(readings, *winner, sounding)) left_out_beside = *winner;
     }
     end = out_of_reach ? total : std::min(total, NextCheckpoint(end));
   }
@@ -435,7 +449,7 @@ RawVoxDetection DetectRawVox(const uint8_t* bytes, size_t byte_count, DetectionD
 
 namespace {
 
-RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed, const std::vector<Span>& whole,
+RawVoxDetection Decide(const ByteCounts& counts, Readings& readings, size_t analysed,
                        std::optional<size_t>* winner_out) {
   RawVoxDetection result;
   for (size_t i = 0; i < HypothesisCount; ++i) result.costs[i] = readings[i].reading->cost_bits_per_byte;
@@ -481,7 +495,7 @@ RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed
   const Reading& wr = reading(w);
   result.best = HypothesisNames[w];
 
-  const auto [commonest_share, commonest_byte] = CommonestByte(bytes, whole, TotalLength(whole));
+  const auto [commonest_share, commonest_byte] = CommonestByte(counts);
   const double degenerate_share = wh == Hypothesis::Adpcm ? AdpcmDegenerateShare : DegenerateShare;
   if (commonest_share > degenerate_share && !IsSilenceCode(wh, commonest_byte)) {
     result.reason = "degenerate content (one byte value is " + Fixed(commonest_share * 100, 0) + "% of the data)";
@@ -531,7 +545,7 @@ RawVoxDetection Decide(const uint8_t* bytes, Readings& readings, size_t analysed
     result.reason = "no audio structure under any coding (" + Fixed(wr.cost_bits_per_byte, 2) + " bits/byte)";
     return result;
   }
-  if ((wh == Hypothesis::Alaw || wh == Hypothesis::Mulaw) && SignsLookUnnatural(wh, bytes, whole)) {
+  if ((wh == Hypothesis::Alaw || wh == Hypothesis::Mulaw) && SignsLookUnnatural(wh, counts)) {
     result.reason = std::string("sample signs and sizes are too lopsided for ") + HypothesisNames[w] + " audio";
     return result;
   }
