@@ -22,6 +22,9 @@ constexpr size_t Block_bytes = 128;
 
 constexpr double NoStructure_bits_per_byte = 7.75;
 constexpr double ClearAudio_bits_per_byte = 7;
+constexpr double LittleStructure_bits_per_byte = 6;
+constexpr double NearLookalike_bits_per_byte = 1;
+constexpr double RandomBytes_bits_per_byte = 8;
 constexpr double ActiveBlockEnergy = 24.0 * 24.0;  // mean square, 16-bit units
 constexpr double LookalikeMargin_bits_per_byte = 0.05;
 constexpr double LookalikeTiebreak_bits_per_byte = 0.005;
@@ -538,7 +541,15 @@ RawVoxDetection Decide(const ByteCounts& counts, Readings& readings, size_t anal
       result.reason = std::string("looks like ") + HypothesisNames[*lookalike] + ", not this format";
       return result;
     }
-    if (charged && lookalike_cost < winner_cost - LookalikeTiebreak_bits_per_byte) lookalike_t = t;
+    // A G.711 winner with little structure of its own that a look-alike nearly matches is measured against it
+    // even when it is the cheaper: both read the bytes' bits as amplitudes much alike, so beating the other
+    // codings says little. Nibble-swapped ADPCM of clipped speech once passed for mu-law at 0.999 that way,
+    // a seventh of a bit per byte ahead of 8-bit PCM.
+    const bool near_lookalike = wh != Hypothesis::Adpcm && wr.cost_bits_per_byte > LittleStructure_bits_per_byte &&
+                                lookalike_cost < winner_cost + NearLookalike_bits_per_byte;
+    if (charged && (lookalike_cost < winner_cost - LookalikeTiebreak_bits_per_byte || near_lookalike)) {
+      lookalike_t = t;
+    }
   }
 
   if (wr.cost_bits_per_byte > NoStructure_bits_per_byte) {
@@ -559,6 +570,18 @@ RawVoxDetection Decide(const ByteCounts& counts, Readings& readings, size_t anal
   }
   double t = BlockT(wr.block_bits, reading(*runner_up).block_bits, all_blocks);
   if (lookalike_t) t = std::min(t, *lookalike_t);
+  // Beating the other readings is evidence only where the winner has audio structure of its own. Bytes that are
+  // no audio under any reading can still favour one reading's cells a little: nibble-swapped ADPCM of clipped
+  // speech, made of a few small codes, favours mu-law's full-scale codes and once passed for mu-law at 7.7 bits
+  // per byte. So a winner that is not clearly audio must also beat random bytes, which cost 8 bits per byte
+  // under any reading, block after block.
+  if (wr.cost_bits_per_byte > ClearAudio_bits_per_byte) {
+    std::vector<double> margins;
+    for (const size_t block : all_blocks) {
+      margins.push_back(RandomBytes_bits_per_byte - wr.block_bits[block] / Block_bytes);
+    }
+    t = std::min(t, MarginT(margins));
+  }
   // The model charges a local offset as noise, which keeps wrong readings of silence from looking cheap but
   // also charges the true reading of audio with hum or an offset of its own. A winner that only the charge
   // puts ahead is not beyond doubt: a native reading that varies like audio and is cheaper uncharged where the
