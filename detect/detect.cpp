@@ -53,7 +53,7 @@ using Span = ByteSpan;
 struct Reading {
   std::vector<double> block_bits;            // sum of the byte lengths in each block
   std::vector<double> uncharged_block_bits;  // the same without the model's charge for offsets
-  std::vector<int32_t> samples;              // the chunks' decodings one after another
+  std::vector<int32_t> samples;              // the chunks' decodings one after another, for a native reading
   double cost_bits_per_byte = 0;
   double mean = 0;
   double spread = 0;      // standard deviation about the mean
@@ -96,7 +96,14 @@ void AddByteLengths(Hypothesis h, const double* sample_lengths, size_t byte_coun
 // decoded and modelled from a fresh state, as if in one call per chunk.
 class Scorer {
  public:
-  Scorer(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chunks) : h_(h), bytes_(bytes), chunks_(chunks) {}
+  // Only a native reading can lead or be claimed, which is what the decoded samples are read for; they are
+  // kept for those alone, in room made once.
+  Scorer(Hypothesis h, const uint8_t* bytes, const std::vector<Span>& chunks) : h_(h), bytes_(bytes), chunks_(chunks) {
+    if (!IsNative(h)) return;
+    size_t total = 0;
+    for (const Span& chunk : chunks) total += chunk.length;
+    reading_.samples.reserve(total * SamplesPerByteTimesTwo(h) / 2);
+  }
 
   // Scores the analysed bytes up to `end` (a position in all of them, one chunk after another).
   void ScoreTo(size_t end) {
@@ -109,7 +116,8 @@ class Scorer {
                       uncharged_lengths_.data());
       AddByteLengths(h_, lengths_.data(), count, scored_, reading_.block_bits);
       AddByteLengths(h_, uncharged_lengths_.data(), count, scored_, reading_.uncharged_block_bits);
-      reading_.samples.insert(reading_.samples.end(), cells_.values.begin(), cells_.values.end());
+      if (IsNative(h_)) reading_.samples.insert(reading_.samples.end(), cells_.values.begin(), cells_.values.end());
+      sample_count_ += sample_count;
       for (const int32_t v : cells_.values) {
         sum_ += v;
         squares_ += double(v) * v;
@@ -125,7 +133,7 @@ class Scorer {
     double length_sum = 0;
     for (const double block : reading_.block_bits) length_sum += block;
     reading_.cost_bits_per_byte = length_sum / double(std::max<size_t>(scored_, 1));
-    const double count = double(std::max<size_t>(reading_.samples.size(), 1));
+    const double count = double(std::max<size_t>(sample_count_, 1));
     const double mean = sum_ / count;
     const double rms = std::sqrt(squares_ / count);
     reading_.mean = mean;
@@ -182,6 +190,7 @@ class Scorer {
   CellStream cells_;
   std::vector<double> lengths_, uncharged_lengths_;
   Reading reading_;
+  size_t sample_count_ = 0;
   double sum_ = 0, squares_ = 0;
 };
 
