@@ -29,8 +29,6 @@ namespace {
 
 constexpr size_t PredictorOrder = CodeLengthModel::PredictorOrder;
 constexpr size_t FitLength_samples = CodeLengthModel::FitLength_samples;
-constexpr size_t ResidualWindow_samples = CodeLengthModel::ResidualWindow_samples;
-constexpr size_t OffsetWindow_samples = CodeLengthModel::OffsetWindow_samples;
 constexpr size_t FitInterval_samples = 64;
 constexpr double VarianceFloor = 4;
 constexpr size_t Tile_samples = 256;
