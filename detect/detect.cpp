@@ -35,11 +35,11 @@ constexpr double DegenerateShare = 0.9;
 constexpr double AdpcmDegenerateShare = 0.5;
 constexpr double MaximumT = 60;
 constexpr double SureT = 10;  // confidence 0.99: a claim on the first bytes stands
-constexpr size_t FirstStretch_bytes = 1024;
+constexpr size_t FirstStretch_bytes = 512;
 constexpr double HopelessMargin_bits_per_byte = 1;
 constexpr double HopelessT = 6;
 constexpr size_t MinimumSoundingBlocks = 16;        // for a claim to stand before the end
-constexpr size_t MinimumSoundingBlocksToLeave = 8;  // for a reading to leave the running
+constexpr size_t MinimumSoundingBlocksToLeave = 4;  // for a reading to leave the running
 constexpr double OffsetAudioSpread = 0.25;  // least standard deviation, per unit of offset, of audio on an offset
 
 constexpr std::array<const char*, HypothesisCount> HypothesisNames = {
@@ -348,21 +348,17 @@ bool BeatsEveryRival(const Readings& readings, size_t leader, const std::vector<
   return true;
 }
 
-// Takes out of the running every reading that costs the leader's plus a bit per byte or more where the leader
-// sounds, consistently block after block (t of 6, on at least 8 such blocks), both as the model charges it and
-// uncharged; the cheapest other native reading stays, as the rival the confidence is measured against. Says
-// whether any left.
+// Takes out of the running every look-alike reading that costs the leader's plus a bit per byte or more where
+// the leader sounds, consistently block after block (t of 6, on at least 4 such blocks), both as the model
+// charges it and uncharged. The native readings stay to the end: the first bytes can mislead (the ADPCM decoder
+// settles, a recording starts oddly), and one of them left out that early could no longer take the lead back.
+// Says whether any left.
 bool LeaveHopelessOut(Readings& readings, size_t leader, const std::vector<size_t>& blocks) {
   if (blocks.size() < MinimumSoundingBlocksToLeave) return false;
   const Reading& lead = *readings[leader].reading;
-  std::optional<size_t> rival;
-  for (size_t i = 0; i < HypothesisCount; ++i) {
-    if (i == leader || !IsNative(Hypothesis(i)) || !readings[i].in) continue;
-    if (!rival || readings[i].reading->cost_bits_per_byte < readings[*rival].reading->cost_bits_per_byte) rival = i;
-  }
   bool left = false;
   for (size_t i = 0; i < HypothesisCount; ++i) {
-    if (i == leader || i == rival || !readings[i].in) continue;
+    if (IsNative(Hypothesis(i)) || !readings[i].in) continue;
     const Reading& other = *readings[i].reading;
     const bool charged_hopeless = MeanOver(other.block_bits, blocks) >=
                                       MeanOver(lead.block_bits, blocks) + HopelessMargin_bits_per_byte &&
