@@ -233,6 +233,21 @@ std::vector<ForeignKind> ForeignKinds() {
          return Transformed(
              Encode(DetectedCoding::Adpcm, faulty), +[](uint8_t b) { return uint8_t(b << 4 | b >> 4); });
        }},
+      // Clipped speech leaves the ADPCM coder few codes, and nibble-swapped they once passed for mu-law.
+      {"ADPCM of speech driven 3-20 dB into clipping, nibbles swapped",
+       [](const std::vector<int16_t>& faulty, uint64_t seed) {
+         std::mt19937_64 rng(seed);
+         const double drive_db = 3 + 17 * std::uniform_real_distribution<double>(0, 1)(rng);
+         int peak = 1;
+         for (const int16_t s : faulty) peak = std::max(peak, std::abs(int(s)));
+         const double gain = 32767.0 / peak * std::pow(10, drive_db / 20);
+         std::vector<int16_t> clipped(faulty.size());
+         for (size_t i = 0; i < faulty.size(); ++i) {
+           clipped[i] = int16_t(std::clamp(std::lround(gain * faulty[i]), -32768L, 32767L));
+         }
+         return Transformed(
+             Encode(DetectedCoding::Adpcm, clipped), +[](uint8_t b) { return uint8_t(b << 4 | b >> 4); });
+       }},
   };
 }
 

@@ -1,5 +1,6 @@
 #include "detect/hypotheses.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -93,53 +94,118 @@ static_assert(PcmU8Cells[0].low == -Infinity && PcmU8Cells[255].high == Infinity
 static_assert(PcmS8Cells[0x80].low == -Infinity && PcmS8Cells[0x7F].high == Infinity);
 static_assert(AlawNoinvCells[0x80].value == AlawCells[0xD5].value);
 
+// Makes room for `count` more samples in `out` and gives the index of the first.
+size_t Grow(CellStream& out, size_t count) {
+  const size_t first = out.values.size();
+  out.values.resize(first + count);
+  out.low.resize(first + count);
+  out.high.resize(first + count);
+  return first;
+}
+
 void DecodeBytes(const ByteCellTable& table, const uint8_t* bytes, size_t byte_count, CellStream& out) {
+  const size_t first = Grow(out, byte_count);
+  int32_t* values = out.values.data() + first;
+  double* low = out.low.data() + first;
+  double* high = out.high.data() + first;
   for (size_t i = 0; i < byte_count; ++i) {
     const ByteCell& cell = table[bytes[i]];
-    out.values.push_back(cell.value);
-    out.low.push_back(cell.low);
-    out.high.push_back(cell.high);
+    values[i] = cell.value;
+    low[i] = cell.low;
+    high[i] = cell.high;
   }
 }
+
+// For each step index and code magnitude m: the lower edge, in the encoder's difference, of the magnitude's
+// interval, (m & 4 ? step : 0) + (m & 2 ? step / 2 : 0) + (m & 1 ? step / 4 : 0); the decoder's difference, that
+// edge plus step / 8; and the next step index. Tables instead of the decoder's tests on the code's bits, whose
+// branches the processor cannot foresee on such data.
+struct AdpcmStep {
+  std::array<int32_t, 8> lower_edge, difference;
+  std::array<uint8_t, 8> next_index;
+};
+constexpr std::array<AdpcmStep, MaxStepIndex + 1> AdpcmSteps = [] {
+  std::array<AdpcmStep, MaxStepIndex + 1> table{};
+  for (size_t index = 0; index <= MaxStepIndex; ++index) {
+    const int32_t step = StepTable[index];
+    for (int m = 0; m < 8; ++m) {
+      const int32_t edge = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+      table[index].lower_edge[size_t(m)] = edge;
+      table[index].difference[size_t(m)] = edge + step / 8;
+      table[index].next_index[size_t(m)] = uint8_t(std::clamp(int(index) + IndexAdjust[size_t(m)], 0, MaxStepIndex));
+    }
+  }
+  return table;
+}();
+static_assert(AdpcmSteps[0].lower_edge[7] == 16 + 8 + 4 && AdpcmSteps[MaxStepIndex].lower_edge[5] == 1552 + 388);
+static_assert(AdpcmSteps[0].difference[0] == 2 && AdpcmSteps[0].next_index[3] == 0 &&
+              AdpcmSteps[47].next_index[7] == 48);
+static_assert([] {
+  // The tables decode exactly as the codec does, from every step index and predictor limit.
+  for (int32_t index = 0; index <= MaxStepIndex; ++index) {
+    for (const int32_t predictor : {-2048, -1, 0, 2047}) {
+      for (uint8_t code = 0; code < 16; ++code) {
+        AdpcmState state{predictor, index};
+        const int32_t difference = AdpcmReconstruct(state, code);
+        const AdpcmStep& step = AdpcmSteps[size_t(index)];
+        const int32_t magnitude = step.difference[code & 7];
+        if (difference != ((code & 8) ? -magnitude : magnitude) || state.step_index != step.next_index[code & 7]) {
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}());
 
 // The decoder's state before a code fixes the interval of encoder differences that the code stands for; mapped
 // through the decoder's own reconstruction (predictor, less the DC tracker's mean), that is the sample's cell.
+// The decoding itself is the codec's (AdpcmDecodeSample), written out without branches.
 void DecodeAdpcm(CellDecoder& decoder, const uint8_t* bytes, size_t byte_count, bool low_nibble_first,
                  CellStream& out) {
-  AdpcmState& state = decoder.state;
-  DcHistory& history = decoder.history;
-  int32_t& sum = decoder.sum;
-  for (size_t i = 0; i < byte_count; ++i) {
-    const uint8_t first = low_nibble_first ? bytes[i] & 0x0F : bytes[i] >> 4;
-    const uint8_t second = low_nibble_first ? bytes[i] >> 4 : bytes[i] & 0x0F;
-    for (const uint8_t code : {first, second}) {
-      const int32_t step = StepTable[size_t(state.step_index)];
-      const int32_t base = state.predictor - sum / DcTrackerLength;
-      const int magnitude = code & 7;
-      const auto lower_edge = [step](int m) {
-        return ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
-      };
-      const double lower = lower_edge(magnitude);
-      const double upper = magnitude == 7 ? Infinity : lower_edge(magnitude + 1);
-      if (code & 8) {
-        out.low.push_back(16.0 * (base - upper));
-        out.high.push_back(16.0 * (base - lower));
-      } else {
-        out.low.push_back(16.0 * (base + lower));
-        out.high.push_back(16.0 * (base + upper));
-      }
-      out.values.push_back(AdpcmDecodeSample(state, history, sum, code));
-    }
+  const size_t first = Grow(out, 2 * byte_count);
+  int32_t* values = out.values.data() + first;
+  double* low = out.low.data() + first;
+  double* high = out.high.data() + first;
+  int32_t predictor = decoder.state.predictor;
+  size_t index = size_t(decoder.state.step_index);
+  int32_t* ring = decoder.history.ring;
+  int32_t position = decoder.history.position;
+  int32_t sum = decoder.sum;
+  for (size_t i = 0; i < 2 * byte_count; ++i) {
+    const uint8_t byte = bytes[i / 2];
+    const bool high_nibble = (i % 2 == 0) != low_nibble_first;
+    const uint8_t code = high_nibble ? byte >> 4 : byte & 0x0F;
+    const size_t magnitude = code & 7;
+    const bool negative = code & 8;
+    const AdpcmStep& step = AdpcmSteps[index];
+    const int32_t base = predictor - sum / DcTrackerLength;
+    const double lower = step.lower_edge[magnitude];
+    const double upper = magnitude == 7 ? Infinity : step.lower_edge[(magnitude + 1) & 7];
+    low[i] = 16.0 * (negative ? base - upper : base + lower);
+    high[i] = 16.0 * (negative ? base - lower : base + upper);
+    const int32_t difference = negative ? -step.difference[magnitude] : step.difference[magnitude];
+    predictor = std::clamp(predictor + difference, -2048, 2047);
+    index = step.next_index[magnitude];
+    const int32_t tracked = predictor - sum / DcTrackerLength;
+    sum += predictor - ring[position];
+    ring[position] = predictor;
+    position = (position + 1) & (DcTrackerLength - 1);
+    values[i] = std::clamp(tracked, -2048, 2047) * 16;
   }
+  decoder.state = {predictor, int32_t(index)};
+  decoder.history.position = position;
+  decoder.sum = sum;
 }
 
 void DecodeS16(const uint8_t* bytes, size_t byte_count, bool big_endian, CellStream& out) {
+  const size_t first = Grow(out, byte_count / 2);
   for (size_t i = 0; i + 1 < byte_count; i += 2) {
     const uint16_t word = big_endian ? uint16_t(bytes[i] << 8 | bytes[i + 1]) : uint16_t(bytes[i + 1] << 8 | bytes[i]);
     const ByteCell cell = LinearCell(int16_t(word), 0.5, -32768, 32767);
-    out.values.push_back(cell.value);
-    out.low.push_back(cell.low);
-    out.high.push_back(cell.high);
+    out.values[first + i / 2] = cell.value;
+    out.low[first + i / 2] = cell.low;
+    out.high[first + i / 2] = cell.high;
   }
 }
 

@@ -35,6 +35,89 @@ constexpr double HarmonicTolerance = 0.004;
 constexpr double SteadyTolerance = 0.003;  // frame-to-frame frequency drift within one event
 constexpr size_t MinimumEventFrames = 3;
 
+// A frame is labelled only when its two peaks hold 85% of its power. The peaks' bins lie within
+// [LowestPeak_bin - PeakHalfWidth_bins, HighestPeak_bin + PeakHalfWidth_bins], so a frame with more than 15% of
+// its power outside that band cannot be labelled, and the 2048-point transform can be spared. That share is
+// bounded from below without a transform: for a cosine series w(f) = a0 + 2 sum a_j cos(2 pi j f) of low order,
+// the sum of w over the transform's bins weighted by their power is N (a0 R(0) + 2 sum a_j R(j)), from the
+// frame's first autocorrelations. Built to be at most 0 inside the band and at most 1 outside, w gives a lower
+// bound of the power outside; a frame whose bound passes 16% of its power is left out. Telephone speech, with
+// most of its power below 500 Hz, is mostly left out this way; tone pairs never are.
+constexpr size_t ScreenOrder = 8;
+constexpr double ScreenShare = 0.16;  // the bound's limit: above the 15% a labelled frame allows, for rounding
+constexpr size_t BandFirst_bin = LowestPeak_bin - PeakHalfWidth_bins;
+constexpr size_t BandLast_bin = HighestPeak_bin + PeakHalfWidth_bins;
+static_assert(BandFirst_bin == 128 && BandLast_bin == 630);
+
+struct ScreenWeights {
+  std::array<double, ScreenOrder + 1> a{};  // w(f) = a[0] + 2 sum a[j] cos(2 pi j f)
+  double at_zero = 0, at_half = 0;          // w(0) and w(1/2)
+};
+
+// w = p_low(u) + p_high(u) in u = cos(2 pi f), each a Chebyshev polynomial stretched so that it stays within
+// [-1, 1] over the band and one side, less 1 (so at most 0 there), and scaled to 1 at the other side's end: at most
+// 0 in the band, at most 1 outside it.
+const ScreenWeights& Screen() {
+  static const ScreenWeights weights = [] {
+    const double band_top = std::cos(2 * std::numbers::pi * double(BandFirst_bin) / Fft_points);   // u at the band's low edge
+    const double band_bottom = std::cos(2 * std::numbers::pi * double(BandLast_bin) / Fft_points);  // and high edge
+    const auto chebyshev = [](double x) {
+      return std::abs(x) <= 1 ? std::cos(ScreenOrder * std::acos(x)) : std::cosh(ScreenOrder * std::acosh(std::abs(x)));
+    };
+    const auto low = [&](double u) { return (2 * u - band_top + 1) / (band_top + 1); };         // [-1, top] to [-1, 1]
+    const auto high = [&](double u) { return (2 * u - band_bottom - 1) / (1 - band_bottom); };  // [bottom, 1] to [-1, 1]
+    const auto w = [&](double u) {
+      return (chebyshev(low(u)) - 1) / (chebyshev(low(1)) - 1) + (chebyshev(high(u)) - 1) / (chebyshev(high(-1)) - 1);
+    };
+    // w is a polynomial of degree ScreenOrder in u, so its Chebyshev coefficients come exactly from its values at
+    // more nodes than that; with T_j(cos theta) = cos(j theta), a[j] is the mean of w(cos theta) cos(j theta).
+    constexpr size_t Nodes = 32;
+    ScreenWeights result;
+    for (size_t j = 0; j <= ScreenOrder; ++j) {
+      for (size_t m = 0; m < Nodes; ++m) {
+        const double theta = std::numbers::pi * (double(m) + 0.5) / Nodes;
+        result.a[j] += w(std::cos(theta)) * std::cos(double(j) * theta) / Nodes;
+      }
+    }
+    result.at_zero = w(1);
+    result.at_half = w(-1);
+    return result;
+  }();
+  return weights;
+}
+
+// Whether the windowed frame `y` (zero beyond Frame_samples) has more power outside the peaks' band than a
+// labelled frame allows.
+bool MostlyOutsideTheBand(const float* y) {
+  const ScreenWeights& screen = Screen();
+  // Each lag's sum in four parts (n = 0, 1, 2, 3 mod 4), which vectorise: the bound has room for any rounding.
+  double padded[ScreenOrder + Frame_samples] = {};
+  double* x = padded + ScreenOrder;
+  for (size_t n = 0; n < Frame_samples; ++n) x[n] = y[n];
+  double parts[ScreenOrder + 1][4] = {};
+  double sum[4] = {}, alternating[4] = {};
+  for (size_t n = 0; n < Frame_samples; n += 4) {
+#pragma GCC unroll 9
+    for (size_t lag = 0; lag <= ScreenOrder; ++lag) {
+#pragma omp simd
+      for (size_t k = 0; k < 4; ++k) parts[lag][k] += x[n + k] * x[ptrdiff_t(n + k) - ptrdiff_t(lag)];
+    }
+#pragma omp simd
+    for (size_t k = 0; k < 4; ++k) {
+      sum[k] += x[n + k];
+      alternating[k] += k % 2 ? -x[n + k] : x[n + k];
+    }
+  }
+  const auto whole = [](const double* part) { return (part[0] + part[1]) + (part[2] + part[3]); };
+  const double at_zero = whole(sum) * whole(sum), at_half = whole(alternating) * whole(alternating);  // bins 0, N/2
+  double weighted = screen.a[0] * whole(parts[0]);
+  for (size_t j = 1; j <= ScreenOrder; ++j) weighted += 2 * screen.a[j] * whole(parts[j]);
+  // Over bins 0..N/2: half the sum over all N bins, plus half of bins 0 and N/2, which have no mirror.
+  const double outside_at_least = (double(Fft_points) * weighted + screen.at_zero * at_zero + screen.at_half * at_half) / 2;
+  const double total = (double(Fft_points) * whole(parts[0]) + at_zero + at_half) / 2;
+  return outside_at_least > ScreenShare * total;
+}
+
 const std::array<double, Frame_samples>& HannWindow() {
   static const std::array<double, Frame_samples> window = [] {
     std::array<double, Frame_samples> w{};
@@ -111,34 +194,42 @@ double RefinedFrequency(const std::vector<double>& power, size_t peak) {
 }
 
 FrameTones AnalyseFrame(const int32_t* frame, FftBuffers& fft, std::vector<double>& power) {
-  double mean = 0;
-  for (size_t i = 0; i < Frame_samples; ++i) mean += frame[i];
-  mean /= double(Frame_samples);
-  double energy = 0;
-  for (size_t i = 0; i < Frame_samples; ++i) energy += (frame[i] - mean) * (frame[i] - mean);
-  if (energy < MinimumFrameEnergy) return {};
+  // The frame's energy about its mean from integer sums, exactly: 256 times it is 256 sum(x^2) - sum(x)^2.
+  int64_t sum = 0, squares = 0;
+  for (size_t i = 0; i < Frame_samples; ++i) {
+    sum += frame[i];
+    squares += int64_t(frame[i]) * frame[i];
+  }
+  if (int64_t(Frame_samples) * squares - sum * sum < int64_t(Frame_samples * MinimumFrameEnergy)) return {};
+  const double mean = double(sum) / double(Frame_samples);
 
   const auto& window = HannWindow();
   for (size_t i = 0; i < Frame_samples; ++i) fft.in[i] = kiss_fft_scalar((frame[i] - mean) * window[i]);
-  std::fill(fft.in.begin() + Frame_samples, fft.in.end(), kiss_fft_scalar(0));
-  kiss_fftr(fft.config, fft.in.data(), fft.out.data());
-  double total = 0;
+  if (MostlyOutsideTheBand(fft.in.data())) return {};
+  kiss_fftr(fft.config, fft.in.data(), fft.out.data());  // the input past Frame_samples stays 0
+  double totals[4] = {};
   for (size_t k = 0; k < Bin_count; ++k) {
     const double re = fft.out[k].r, im = fft.out[k].i;
     power[k] = re * re + im * im;
-    total += power[k];
+    totals[k % 4] += power[k];
   }
+  const double total = (totals[0] + totals[1]) + (totals[2] + totals[3]);
 
-  size_t p1 = 0, p2 = 0;
+  // The largest local maximum in the band, then the largest of the rest far enough from it (the first of equals).
+  size_t maxima[HighestPeak_bin - LowestPeak_bin + 1];
+  size_t maximum_count = 0;
   for (size_t k = LowestPeak_bin; k <= HighestPeak_bin; ++k) {
-    const bool local_maximum = power[k] > power[k - 1] && power[k] >= power[k + 1];
-    if (local_maximum && (p1 == 0 || power[k] > power[p1])) p1 = k;
+    if (power[k] > power[k - 1] && power[k] >= power[k + 1]) maxima[maximum_count++] = k;
+  }
+  size_t p1 = 0, p2 = 0;
+  for (size_t m = 0; m < maximum_count; ++m) {
+    if (p1 == 0 || power[maxima[m]] > power[p1]) p1 = maxima[m];
   }
   if (p1 == 0) return {};
-  for (size_t k = LowestPeak_bin; k <= HighestPeak_bin; ++k) {
-    const bool local_maximum = power[k] > power[k - 1] && power[k] >= power[k + 1];
+  for (size_t m = 0; m < maximum_count; ++m) {
+    const size_t k = maxima[m];
     const bool apart = std::abs(ptrdiff_t(k) - ptrdiff_t(p1)) > PeakSeparation_bins;
-    if (local_maximum && apart && (p2 == 0 || power[k] > power[p2])) p2 = k;
+    if (apart && (p2 == 0 || power[k] > power[p2])) p2 = k;
   }
   if (p2 == 0) return {};
   const double e1 = PeakEnergy(power, p1);
@@ -166,6 +257,26 @@ ToneEvents CountToneEvents(const int32_t* samples, size_t sample_count) {
   if (sample_count < Frame_samples) return events;
   FftBuffers fft;
   std::vector<double> power(Bin_count);
+  // An event is a run of at least MinimumEventFrames labelled frames, and every such run holds a frame whose
+  // index is a multiple of MinimumEventFrames. So those frames are analysed first, and the frames around one
+  // that is labelled; a frame left out lies in a stretch between two unlabelled frames too short for an event,
+  // and counts as unlabelled, which changes no run that makes one.
+  const size_t frame_count = (sample_count - Frame_samples) / Hop_samples + 1;
+  std::vector<FrameTones> frames(frame_count);
+  std::vector<bool> analysed(frame_count, false);
+  const auto analyse = [&](size_t frame) {
+    if (analysed[frame]) return;
+    frames[frame] = AnalyseFrame(samples + frame * Hop_samples, fft, power);
+    analysed[frame] = true;
+  };
+  for (size_t frame = 0; frame < frame_count; frame += MinimumEventFrames) {
+    analyse(frame);
+    if (frames[frame].label == FrameLabel::None) continue;
+    const size_t first = frame >= MinimumEventFrames - 1 ? frame - (MinimumEventFrames - 1) : 0;
+    const size_t last = std::min(frame_count - 1, frame + MinimumEventFrames - 1);
+    for (size_t near = first; near <= last; ++near) analyse(near);
+  }
+
   FrameTones previous;
   size_t run_frames = 0;
   const auto close_run = [&] {
@@ -175,8 +286,7 @@ ToneEvents CountToneEvents(const int32_t* samples, size_t sample_count) {
     }
     run_frames = 0;
   };
-  for (size_t start = 0; start + Frame_samples <= sample_count; start += Hop_samples) {
-    const FrameTones tones = AnalyseFrame(samples + start, fft, power);
+  for (const FrameTones& tones : frames) {
     const bool continues = run_frames > 0 && tones.label == previous.label &&
                            std::abs(tones.f1 / previous.f1 - 1) < SteadyTolerance &&
                            std::abs(tones.f2 / previous.f2 - 1) < SteadyTolerance;
