@@ -320,27 +320,29 @@ struct ReadingInRunning {
 };
 using Readings = std::array<ReadingInRunning, HypothesisCount>;
 
-// The blocks in which the leader's decoding varies like sound (a standard deviation of 24 or more besides its
-// mean and its half-rate component): silence, or a steady offset, reads alike under several layouts and says
-// little about which one is right. A steady 16-bit sample repeats a pair of bytes, which an 8-bit reading
-// hears as a half-rate oscillation; a long file of 16-bit PCM that starts on an offset was once claimed as
-// A-law at 1.000 on its first 2,432 bytes that way, where the whole file is refused.
+// The blocks in which the leader's decoding varies like sound (a standard deviation of 24 or more besides what
+// repeats with every pair of bytes): silence, or a steady offset, reads alike under several layouts and says
+// little about which one is right. A steady 16-bit sample repeats one pair of bytes, which an 8-bit reading hears
+// as a half-rate oscillation and ADPCM as a cycle of four samples; long files of 16-bit PCM opening on an offset
+// were once claimed as A-law and as ADPCM at 1.000 on their first 2,432 bytes that way, where the whole file is
+// refused.
 std::vector<size_t> SoundingBlocks(const Reading& leader, Hypothesis h, size_t analysed) {
-  const size_t samples_per_block = Block_bytes * (h == Hypothesis::Adpcm ? 2 : 1);
+  const size_t period = h == Hypothesis::Adpcm ? 4 : 2;  // samples from a pair of bytes
+  const size_t samples_per_block = Block_bytes * period / 2;
   std::vector<size_t> blocks;
   for (size_t block = 0; block < analysed / Block_bytes; ++block) {
-    double sum = 0, squares = 0, alternating = 0;
+    std::array<double, 4> phase_sums{};
+    double squares = 0;
     for (size_t i = block * samples_per_block; i < (block + 1) * samples_per_block; ++i) {
       const double x = leader.samples[i];
-      sum += x;
+      phase_sums[i % period] += x;
       squares += x * x;
-      alternating += i % 2 ? -x : x;
     }
-    const double mean = sum / double(samples_per_block);
-    const double half_rate = alternating / double(samples_per_block);
-    if (squares / double(samples_per_block) - mean * mean - half_rate * half_rate >= ActiveBlockEnergy) {
-      blocks.push_back(block);
-    }
+    // What repeats with every pair of bytes is each phase's mean; the rest, about those means, is sound.
+    double repeating = 0;
+    const double per_phase = double(samples_per_block / period);
+    for (size_t phase = 0; phase < period; ++phase) repeating += phase_sums[phase] * phase_sums[phase] / per_phase;
+    if ((squares - repeating) / double(samples_per_block) >= ActiveBlockEnergy) blocks.push_back(block);
   }
   return blocks;
 }
