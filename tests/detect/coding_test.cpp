@@ -102,6 +102,12 @@ TEST(DetectCoding, NonVoxDataIsNeverClaimedConfidently) {
   while (prose.size() < 6000) prose += "Raw telephone recordings carry no header, so the reader must guess. ";
   std::vector<uint8_t> swapped = Encode(DetectedCoding::Adpcm, SpeechLike(5, 8000, seed));
   for (uint8_t& b : swapped) b = uint8_t(b << 4 | b >> 4);
+  // Long 16-bit files that open on a steady offset repeat one pair of bytes for their first chunk.
+  const auto opening_on = [seed](int16_t offset) {
+    std::vector<int16_t> samples(24000, offset);
+    for (const int16_t s : LineNoise(12, 8000, 3000, seed)) samples.push_back(int16_t(s + offset));
+    return PcmBytes(samples);
+  };
 
   const std::pair<const char*, std::vector<uint8_t>> inputs[] = {
       {"random bytes", random_bytes},
@@ -109,6 +115,8 @@ TEST(DetectCoding, NonVoxDataIsNeverClaimedConfidently) {
       {"text", std::vector<uint8_t>(prose.begin(), prose.end())},
       {"zeros", std::vector<uint8_t>(4000, 0)},
       {"nibble-swapped ADPCM", swapped},
+      {"16-bit PCM opening on an offset (read as A-law)", opening_on(-2729)},
+      {"16-bit PCM opening on an offset (read as ADPCM)", opening_on(-2535)},
   };
   for (const auto& [kind, bytes] : inputs) {
     const RawVoxDetection result = Detect(bytes);
