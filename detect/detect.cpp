@@ -576,12 +576,11 @@ RawVoxDetection Decide(const ByteCounts& counts, Readings& readings, size_t anal
     return result;
   }
 
-  // The rival is the cheapest other native reading that is not set aside for its offset, and the cheapest one
-  // set aside only when every other one is (never a flat 8 bits per byte, which once let a wrong reading of
-  // A-law on an offset claim mu-law at 1.00). A reading set aside that may still be the truth is weighed below
-  // without the charge for its offset. Weighed charged as the rival, it took a reading that sits on an offset
-  // only because of the byte layout for the truth: G.711 read from ADPCM bytes lands on an offset of about
-  // half its RMS, and cut the statistic of real ADPCM prompts below 0.9.
+  // The rival is the cheapest other native reading that is not set aside for its offset; only when every other
+  // one is set aside is it the cheapest of those (never a flat 8 bits per byte, which once let a wrong reading of
+  // A-law on an offset claim mu-law at 1.00). A set-aside reading that may still be the truth is weighed below,
+  // without the charge for its offset. As the rival it would hold back true claims: G.711 read from ADPCM bytes
+  // sits on an offset of about half its RMS from the byte layout alone, and cut real ADPCM prompts below 0.9.
   std::optional<size_t> runner_up;
   for (size_t i = 0; i < HypothesisCount; ++i) {
     if (i == w || !IsNative(Hypothesis(i)) || !in(i)) continue;
