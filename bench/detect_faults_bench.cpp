@@ -99,8 +99,9 @@ SpeechPools MakePools() {
                                                       " -s 150 --stdout " + Quoted(prompt.text) + " | " + RawOut(rate));
       pools.espeak[rate].insert(pools.espeak[rate].end(), speech.begin(), speech.end());
     }
-    pools.recorded[rate] = SamplesFrom("sox -V1 -R -D " + Quoted(std::string(KVOX_SOURCE_DIR) + "/examples/speech.wav") +
-                                       " -t raw -e signed-integer -b 16 -c 1 -r " + std::to_string(rate) + " -");
+    pools.recorded[rate] =
+        SamplesFrom("sox -V1 -R -D " + Quoted(std::string(KVOX_SOURCE_DIR) + "/examples/speech.wav") +
+                    " -t raw -e signed-integer -b 16 -c 1 -r " + std::to_string(rate) + " -");
   }
   return pools;
 }
@@ -127,8 +128,8 @@ FaultyRecording GsmBefore(const std::vector<int16_t>& speech, uint64_t seed) {
   }
   close(descriptor);
   const std::string raw = "-t raw -e signed-integer -b 16 -c 1 -r 8000";
-  std::vector<int16_t> once =
-      SamplesFrom("sox -V1 -R -D " + raw + " " + path + " -t gsm - | sox -V1 -R -D -t gsm -r 8000 -c 1 - " + raw + " -");
+  std::vector<int16_t> once = SamplesFrom("sox -V1 -R -D " + raw + " " + path +
+                                          " -t gsm - | sox -V1 -R -D -t gsm -r 8000 -c 1 - " + raw + " -");
   unlink(path);
   once.resize(speech.size());
   std::mt19937_64 rng(seed);
@@ -228,25 +229,14 @@ std::vector<ForeignKind> ForeignKinds() {
              Encode(coding, faulty), coding == DetectedCoding::Alaw ? +[](uint8_t b) { return uint8_t(b ^ 0x55); }
                                                                     : +[](uint8_t b) { return uint8_t(b ^ 0xFF); });
        }},
-      {"ADPCM, nibbles swapped",
-       [](const std::vector<int16_t>& faulty, uint64_t) {
-         return Transformed(
-             Encode(DetectedCoding::Adpcm, faulty), +[](uint8_t b) { return uint8_t(b << 4 | b >> 4); });
-       }},
+      {"ADPCM, nibbles swapped", [](const std::vector<int16_t>& faulty,
+                                    uint64_t) { return NibblesSwapped(Encode(DetectedCoding::Adpcm, faulty)); }},
       // Clipped speech leaves the ADPCM coder few codes, and nibble-swapped they once passed for mu-law.
       {"ADPCM of speech driven 3-20 dB into clipping, nibbles swapped",
        [](const std::vector<int16_t>& faulty, uint64_t seed) {
          std::mt19937_64 rng(seed);
          const double drive_db = 3 + 17 * std::uniform_real_distribution<double>(0, 1)(rng);
-         int peak = 1;
-         for (const int16_t s : faulty) peak = std::max(peak, std::abs(int(s)));
-         const double gain = 32767.0 / peak * std::pow(10, drive_db / 20);
-         std::vector<int16_t> clipped(faulty.size());
-         for (size_t i = 0; i < faulty.size(); ++i) {
-           clipped[i] = int16_t(std::clamp(std::lround(gain * faulty[i]), -32768L, 32767L));
-         }
-         return Transformed(
-             Encode(DetectedCoding::Adpcm, clipped), +[](uint8_t b) { return uint8_t(b << 4 | b >> 4); });
+         return NibblesSwapped(Encode(DetectedCoding::Adpcm, DrivenPastFullScale(faulty, drive_db)));
        }},
   };
 }

@@ -100,8 +100,7 @@ TEST(DetectCoding, NonVoxDataIsNeverClaimedConfidently) {
   for (uint8_t& b : random_bytes) b = uint8_t(rng());
   std::string prose;
   while (prose.size() < 6000) prose += "Raw telephone recordings carry no header, so the reader must guess. ";
-  std::vector<uint8_t> swapped = Encode(DetectedCoding::Adpcm, SpeechLike(5, 8000, seed));
-  for (uint8_t& b : swapped) b = uint8_t(b << 4 | b >> 4);
+  const std::vector<uint8_t> swapped = NibblesSwapped(Encode(DetectedCoding::Adpcm, SpeechLike(5, 8000, seed)));
   // Long 16-bit files that open on a steady offset repeat one pair of bytes for their first chunk.
   const auto opening_on = [seed](int16_t offset) {
     std::vector<int16_t> samples(24000, offset);
@@ -139,15 +138,9 @@ TEST(DetectCoding, NibbleSwappedAdpcmOfClippedSpeechIsSeldomClaimed) {
       const size_t start = seed * 7919 % (speech.size() - length);
       const std::vector<int16_t> piece(speech.begin() + ptrdiff_t(start), speech.begin() + ptrdiff_t(start + length));
       const FaultyRecording faulty = WithFault(faults[seed % 3], piece, 8000, seed);
-      int peak = 1;
-      for (const int16_t s : faulty.samples) peak = std::max(peak, std::abs(int(s)));
-      const double gain = 32767.0 / peak * std::pow(10, (3 + 17 * double(seed * 37 % 100) / 100) / 20);
-      std::vector<int16_t> clipped;
-      for (const int16_t s : faulty.samples) {
-        clipped.push_back(int16_t(std::clamp(std::lround(gain * s), -32768L, 32767L)));
-      }
-      std::vector<uint8_t> bytes = Encode(DetectedCoding::Adpcm, clipped);
-      for (uint8_t& b : bytes) b = uint8_t(b << 4 | b >> 4);
+      const double drive_db = 3 + 17 * double(seed * 37 % 100) / 100;
+      const std::vector<uint8_t> bytes =
+          NibblesSwapped(Encode(DetectedCoding::Adpcm, DrivenPastFullScale(faulty.samples, drive_db)));
       files++;
       claimed += Detect(bytes).confidence >= 0.9;
     }
@@ -238,7 +231,8 @@ TEST(DetectCoding, CellsTileTheLineAndRandomBytesCostAtLeastEightBits) {
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted.front().first, -Infinity) << HypothesisName(h);
     EXPECT_EQ(sorted.back().second, Infinity) << HypothesisName(h);
-    for (size_t i = 1; i < sorted.size(); ++i) EXPECT_EQ(sorted[i - 1].second, sorted[i].first) << HypothesisName(h) << " cell " << i;
+    for (size_t i = 1; i < sorted.size(); ++i)
+      EXPECT_EQ(sorted[i - 1].second, sorted[i].first) << HypothesisName(h) << " cell " << i;
   }
 
   // ADPCM: from whatever state a prefix leaves, the sixteen codes tile the line.

@@ -135,7 +135,8 @@ std::vector<int16_t> SpeechLike(double seconds, int rate_hz, uint64_t seed) {
       double v = 0;
       for (int k = 1; k * f0 < std::min(3400.0, 0.45 * rate_hz); ++k) {
         const double f = k * f0;
-        const double gain = std::exp(-std::pow((f - f1) / 150, 2)) + 0.5 * std::exp(-std::pow((f - f2) / 200, 2)) + 0.02;
+        const double gain =
+            std::exp(-std::pow((f - f1) / 150, 2)) + 0.5 * std::exp(-std::pow((f - f2) / 200, 2)) + 0.02;
         v += gain * std::sin(k * phase) / std::sqrt(double(k));
       }
       const double envelope = std::sin(std::numbers::pi * progress);
@@ -403,6 +404,21 @@ std::vector<int16_t> Decode(DetectedCoding coding, const std::vector<uint8_t>& b
     }
   }
   return samples;
+}
+
+std::vector<int16_t> DrivenPastFullScale(const std::vector<int16_t>& samples, double drive_db) {
+  int peak = 1;
+  for (const int16_t s : samples) peak = std::max(peak, std::abs(int(s)));
+  const double gain = 32767.0 / peak * std::pow(10, drive_db / 20);
+  std::vector<int16_t> driven;
+  driven.reserve(samples.size());
+  for (const int16_t s : samples) driven.push_back(int16_t(std::clamp(std::lround(gain * s), -32768L, 32767L)));
+  return driven;
+}
+
+std::vector<uint8_t> NibblesSwapped(std::vector<uint8_t> bytes) {
+  for (uint8_t& b : bytes) b = uint8_t(b << 4 | b >> 4);
+  return bytes;
 }
 
 std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples) {

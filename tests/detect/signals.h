@@ -51,5 +51,9 @@ FaultyRecording WithFault(RecordingFault fault, const std::vector<int16_t>& spee
 
 std::vector<uint8_t> Encode(DetectedCoding coding, const std::vector<int16_t>& samples);
 std::vector<int16_t> Decode(DetectedCoding coding, const std::vector<uint8_t>& bytes);
+// The samples amplified until their peak lies `drive_db` past full scale, and clipped there.
+std::vector<int16_t> DrivenPastFullScale(const std::vector<int16_t>& samples, double drive_db);
+// ADPCM bytes with their two codes in the other order, as a writer that puts the first code low would leave them.
+std::vector<uint8_t> NibblesSwapped(std::vector<uint8_t> bytes);
 // Little-endian 16-bit PCM bytes.
 std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples);
