@@ -38,7 +38,7 @@ constexpr ErrorText ErrorTexts[] = {
     {KVOX_EACCES, "Permission denied"},
     {KVOX_ENOTREG, "not a regular file (a pipe or a device)"},
     {KVOX_EEMPTY, "the file is empty: it holds no audio"},
-    {KVOX_ETRUNCATED, "cut short: the file ends inside its four-byte coding tag"},
+    {KVOX_ETRUNCATED, "cut short: it ends inside its four-byte coding tag, before any audio"},
     {KVOX_EUNDECIDED, "a raw VOX file whose content does not settle its coding: name its coding"},
     {KVOX_EIO, "Input/output error"},
     {KVOX_ENOSPC, "No space left on device"},
