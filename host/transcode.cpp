@@ -50,19 +50,41 @@ struct InputFile {
   std::string name;
 };
 
+// convert --report: how a VOX input is read (TranscodeFacts), recorded as soon as it is decided. `choice` is
+// a raw file's, null for a tagged one.
+void RecordVoxFacts(TranscodeFacts* facts, const VoxReader& reader, const RawFormatChoice* choice) {
+  if (facts == nullptr) return;
+  facts->tagged = reader.Tagged();
+  if (choice != nullptr && choice->detection) facts->confidence = choice->detection->confidence;
+  if (choice != nullptr && !choice->word) return;  // refused: the coding is not settled
+  facts->coding = choice != nullptr ? *choice->word : reader.OpenedWord();
+  facts->rate_hz = reader.RateHz();
+  if (choice == nullptr) {
+    facts->coding_from = facts->rate_from = "tag";
+  } else if (choice->source != "content") {
+    facts->coding_from = facts->rate_from = "named";
+  } else {
+    const RawVoxDetection& detection = *choice->detection;
+    facts->coding_from = "content";
+    facts->rate_from = detection.rate && detection.rate_confidence >= ActOnConfidence ? "content" : "assumed";
+  }
+}
+
 class VoxSource : public PcmSource {
  public:
   VoxSource(const TranscodeRequest& request, const InputFile& input, std::vector<std::string>& notes)
       : reader_(input.path, input.name) {
     if (!reader_.Tagged()) {
       RawFormatChoice choice = ChooseRawFormat(input.path, request.raw_format, request.raw_option_name, input.name);
+      if (choice.word) reader_.SetFormat(*choice.word);
+      RecordVoxFacts(request.facts, reader_, &choice);
       if (!choice.word) throw FileError(input.name, choice.reason);
       notes.insert(notes.end(), choice.notes.begin(), choice.notes.end());
-      reader_.SetFormat(*choice.word);
     } else if (request.raw_format && *request.raw_format != reader_.OpenedWord()) {
       notes.push_back(input.name + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +
                       ", which decides its coding; " + request.raw_option_name + " applies to raw files only");
     }
+    if (reader_.Tagged()) RecordVoxFacts(request.facts, reader_, nullptr);
     expected_bytes_ = std::max<int64_t>(reader_.ExpectedBytes(), 1);
   }
   int Channels() const override { return 1; }
@@ -329,6 +351,10 @@ TranscodeOutcome Transcode(const TranscodeRequest& request) {
       standard_input ? InputFile{copied_input->Path(), StandardInputName} : InputFile{request.input, request.input};
   CheckInputFile(input.path, input.name);
   std::unique_ptr<PcmSource> source = OpenSource(request, input, standard_input, outcome.notes);
+  if (request.facts != nullptr && !request.facts->tagged) {  // convert --report: an audio file's own rate
+    request.facts->rate_hz = source->RateHz();
+    request.facts->rate_from = "header";
+  }
   const std::string output_name = standard_output ? StandardOutputName : request.output;
 
   // The output is created only once the input has proved readable and its length fits the output's type.
