@@ -107,40 +107,55 @@ void AddFolder(const fs::path& folder, const BatchRequest& request, std::vector<
 
 // A name from a list: it keeps its folders below the output folder, without a leading "/", and may not
 // climb out of it.
-BatchItem ListedItem(const std::string& name, const BatchRequest& request) {
+BatchItem ListedItem(std::string name, const BatchRequest& request) {
   const fs::path normal = fs::path(name).lexically_normal();
   const fs::path relative = normal.relative_path();
   if (relative.empty() || *relative.begin() == ".." || relative.filename().empty()) {
-    return {name, "", name + ": a name in a list may not climb out of its folder with \"..\" (its output would "
-                      "land outside the output folder); list it from a folder above", KeyOf(normal)};
+    std::string error = name + ": a name in a list may not climb out of its folder with \"..\" (its output would "
+                               "land outside the output folder); list it from a folder above";
+    return {std::move(name), "", std::move(error), KeyOf(normal)};
   }
-  return {name, OutputName(relative, request), "", KeyOf(normal)};
+  return {std::move(name), OutputName(relative, request), "", KeyOf(normal)};
 }
 
 // Two inputs that would make the same output, or an output that would replace its own input, make an item
 // fail instead of silently overwriting. Of two, the input whose name sorts first makes the output (the
 // earlier of two equal names), so every shard of a batch agrees on it, whatever order its inputs came in.
+// Only a hash of each canonical output is kept for the whole batch (an archive may hold millions of files);
+// the few outputs whose hashes meet are compared whole.
 void MarkClashes(std::vector<BatchItem>& items) {
-  std::vector<std::string> outputs(items.size());
-  std::map<std::string, size_t> owner_of;  // a canonical output, and the item that makes it
+  auto canonical = [](const std::string& path) {
+    std::error_code error;
+    return fs::weakly_canonical(path, error).string();
+  };
+  std::vector<std::pair<uint64_t, size_t>> by_output;  // the hash of an item's canonical output, and the item
   for (size_t i = 0; i < items.size(); ++i) {
     BatchItem& item = items[i];
     if (!item.error.empty()) continue;
-    std::error_code error;
-    fs::path input = fs::weakly_canonical(item.input, error);
-    outputs[i] = fs::weakly_canonical(item.output, error).string();
-    if (input == outputs[i]) {
+    const std::string output = canonical(item.output);
+    if (canonical(item.input) == output) {
       item.error = item.input + ": the output would replace the input; choose another output folder";
       continue;
     }
-    auto [place, fresh] = owner_of.emplace(outputs[i], i);
-    if (!fresh && item.input < items[place->second].input) place->second = i;
+    by_output.emplace_back(Fnv1a64(output), i);
   }
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (!items[i].error.empty()) continue;
-    const size_t owner = owner_of.at(outputs[i]);
-    if (owner != i) {
-      items[i].error = items[i].input + ": its output " + items[i].output + " is already made from " + items[owner].input;
+  std::sort(by_output.begin(), by_output.end());
+  for (size_t start = 0, end = 0; start < by_output.size(); start = end) {
+    for (end = start + 1; end < by_output.size() && by_output[end].first == by_output[start].first;) ++end;
+    if (end - start == 1) continue;
+    std::map<std::string, size_t> owner_of;  // a canonical output, and the item that makes it
+    std::vector<std::pair<std::string, size_t>> outputs;
+    for (size_t k = start; k < end; ++k) {  // in the items' order, since the pairs sort by item
+      const size_t i = by_output[k].second;
+      outputs.emplace_back(canonical(items[i].output), i);
+      auto [place, fresh] = owner_of.emplace(outputs.back().first, i);
+      if (!fresh && items[i].input < items[place->second].input) place->second = i;
+    }
+    for (const auto& [output, i] : outputs) {
+      const size_t owner = owner_of.at(output);
+      if (owner != i) {
+        items[i].error = items[i].input + ": its output " + items[i].output + " is already made from " + items[owner].input;
+      }
     }
   }
 }
@@ -297,7 +312,7 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
 
 }  // namespace
 
-BatchPlan PlanBatch(const BatchRequest& request, const std::vector<std::string>& listed) {
+BatchPlan PlanBatch(const BatchRequest& request, std::vector<std::string> listed) {
   BatchPlan plan;
   std::vector<BatchItem>& items = plan.items;
   for (const std::string& path : request.paths) {
@@ -310,12 +325,12 @@ BatchPlan PlanBatch(const BatchRequest& request, const std::vector<std::string>&
     }
   }
   size_t listed_folders = 0;
-  for (const std::string& name : listed) {
+  for (std::string& name : listed) {
     std::error_code error;
     if (fs::is_directory(name, error)) {
       ++listed_folders;
     } else {
-      items.push_back(ListedItem(name, request));
+      items.push_back(ListedItem(std::move(name), request));
     }
   }
   if (listed_folders > 0) {
@@ -336,18 +351,13 @@ int RunConvert(const BatchRequest& request) {
       return error.usage_error ? 2 : 1;
     }
   }
-  BatchPlan plan = PlanBatch(request, listed);
-  listed = {};
+  BatchPlan plan = PlanBatch(request, std::move(listed));
   for (const std::string& note : plan.notes) std::fprintf(stderr, "kvox: note: %s\n", note.c_str());
   const size_t input_count = plan.items.size();
-  std::vector<BatchItem> items;
+  std::vector<BatchItem> items = std::move(plan.items);
   if (request.shard) {
-    for (BatchItem& item : plan.items) {
-      if (InShard(item.key, *request.shard)) items.push_back(std::move(item));
-    }
-    plan.items = {};
-  } else {
-    items = std::move(plan.items);
+    std::erase_if(items, [&](const BatchItem& item) { return !InShard(item.key, *request.shard); });
+    items.shrink_to_fit();
   }
 
   std::error_code error;

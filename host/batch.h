@@ -50,7 +50,7 @@ struct BatchPlan {
 // are not followed; an entry that cannot be listed or read (a dangling link, a folder without permission,
 // one that vanished during the walk) is an item that fails with its reason. Of two inputs that would make
 // one output, the one whose name sorts first makes it and the other fails, whatever the order they came in.
-BatchPlan PlanBatch(const BatchRequest& request, const std::vector<std::string>& listed = {});
+BatchPlan PlanBatch(const BatchRequest& request, std::vector<std::string> listed = {});
 
 // Returns the exit status: 0, 1 when a file failed (or nothing was found to convert), 2 for a list that is
 // not what the command line says.
