@@ -224,8 +224,7 @@ std::optional<int64_t> FileBytes(const std::string& path) {
 struct BatchShared {
   BatchProgress progress;
   std::optional<ReportFile> report;
-  std::atomic<bool> stopping{false};
-  std::string stop_reason;  // under progress.mutex
+  std::atomic<bool> stopping{false};  // a report line could not be written: no more files are taken
 };
 
 void Convert(const BatchRequest& request, const BatchItem& item, size_t index, BatchShared& shared) {
@@ -303,7 +302,6 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
   }
   if (!report_failure.empty() && !shared.stopping.exchange(true)) {
     // The report must hold every file converted: the run stops taking files and fails.
-    shared.stop_reason = report_failure;
     ClearBar(progress);
     std::fprintf(stderr, "kvox: %s; stopping\n", report_failure.c_str());
   }
