@@ -48,6 +48,15 @@ test-win32: win32
 bench: deps native
 	@bench/table.sh build/native
 
+# kvox convert -j 2 on an archive: 1,000 short raw files and ten one-hour files, with and without --report,
+# and its peak memory by the number of files (bench/convert_bench.sh; figures in bench/README.md).
+.PHONY: bench-convert
+bench: bench-convert
+bench-convert: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox
+	bench/convert_bench.sh build/native/host/kvox
+
 # kvox codes examples/speech.wav in all six codings and back and prints a table; the files stay in build/demo.
 demo: deps
 	cmake --preset native >/dev/null

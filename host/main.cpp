@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "host/audio_file.h"
 #include "host/batch.h"
 #include "host/codes.h"
 #include "host/commands.h"
@@ -26,6 +29,27 @@ std::string CheckCodingName(const std::string& text) {
 
 std::optional<kvox_coding> CodingOption(const std::string& text) {
   return text.empty() ? std::nullopt : ParseCodingName(text);
+}
+
+// An audio type for convert --to: what decode writes for an output of that extension. Returns the
+// extension with its full stop (".flac"), or nothing.
+std::optional<std::string> AudioTypeExtension(const std::string& text) {
+  std::string extension = text;
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension.empty() || extension.find_first_of("./ ") != std::string::npos) return std::nullopt;
+  try {
+    SoundFormatForName("output." + extension);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  return "." + extension;
+}
+
+std::string CheckOutputType(const std::string& text) {
+  if (ParseCodingName(text) || AudioTypeExtension(text)) return "";
+  return "unknown output type '" + text + "'; use a CODE (" + CodingNameList() + ") for VOX files, or an audio type: " +
+         SoundExtensionList();
 }
 
 }  // namespace
@@ -83,13 +107,17 @@ int main(int argc, char** argv) {
       ->check(CheckCodingName);
 
   BatchRequest batch;
-  std::string convert_to, convert_from;
+  std::string convert_to, convert_from, convert_shard;
   bool convert_no_header = false;
-  CLI::App* convert = app.add_subcommand("convert", "Many files and folders into one output folder, N at a time");
-  convert->add_option("PATH", batch.paths, "Files and folders (searched through)")->required();
-  convert->add_option("--to", convert_to, "CODE, or wav")->required()->check([](const std::string& text) {
-    return text == "wav" || text == "WAV" ? std::string() : CheckCodingName(text);
-  });
+  CLI::App* convert = app.add_subcommand(
+      "convert", "Many files and folders into one output folder, N at a time; resumable, shardable, with a report");
+  convert->add_option("PATH", batch.paths, "Files and folders (searched through)");
+  convert
+      ->add_option("--to", convert_to,
+                   "CODE for VOX files, or any audio type decode writes (wav, flac, ogg, opus, mp3, w64, rf64, caf, "
+                   "aiff, au, ...); the outputs take it as their extension")
+      ->required()
+      ->check(CheckOutputType);
   convert->add_option("--from", convert_from, "Coding of raw (untagged) VOX inputs, instead of detecting it")
       ->check(CheckCodingName);
   convert->add_flag("--no-header", convert_no_header, "With --to CODE: write raw files, without the coding tag");
@@ -97,6 +125,21 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 64))
       ->default_val(1);
   convert->add_option("-o,--output", batch.output_folder, "Output folder (created if missing)")->required();
+  convert->add_flag("-n,--no-clobber", batch.no_clobber,
+                    "Skip each input whose output exists (outputs appear only when complete), to resume a run");
+  convert
+      ->add_option("--shard", convert_shard,
+                   "K/N: convert only the inputs that fall to shard K of N, by a stable hash of each one's path "
+                   "below the folder given (or its name as given)")
+      ->check(CheckShardText);
+  convert->add_option("--files-from", batch.files_from,
+                      "LIST: also convert the files it names, one a line (- for standard input); each keeps its "
+                      "name below the output folder");
+  convert->add_flag("-0,--null", batch.nul_separated, "With --files-from: the names end in NUL bytes, as find -print0 "
+                                                       "writes them");
+  convert->add_option("--report", batch.report_path,
+                      "FILE: append one JSON line per input as it is finished (path, output, status, how its "
+                      "coding and rate were decided, sizes)");
 
   CLI::App* formats = app.add_subcommand("formats", "The six codings with their tags, aliases and display names");
 
@@ -115,13 +158,28 @@ int main(int argc, char** argv) {
   }
   if (*formats) return RunFormats();
   if (*convert) {
-    const bool to_wav = convert_to == "wav" || convert_to == "WAV";
-    if (to_wav && convert_no_header) {
-      std::fprintf(stderr, "kvox: --no-header applies to VOX outputs only, not to --to wav\n");
+    if (batch.paths.empty() && batch.files_from.empty()) {
+      std::fprintf(stderr, "kvox: convert: name the files and folders to convert, or a list of them with --files-from\n");
       return UsageStatus;
     }
-    if (!to_wav) batch.vox_output = VoxOutputKind{*ParseCodingName(convert_to), !convert_no_header};
+    if (batch.nul_separated && batch.files_from.empty()) {
+      std::fprintf(stderr, "kvox: convert: -0 applies to the list of --files-from, and none is given\n");
+      return UsageStatus;
+    }
+    const std::optional<std::string> audio_extension =
+        ParseCodingName(convert_to) ? std::nullopt : AudioTypeExtension(convert_to);
+    if (audio_extension && convert_no_header) {
+      std::fprintf(stderr, "kvox: --no-header applies to VOX outputs only, not to --to %s\n", convert_to.c_str());
+      return UsageStatus;
+    }
+    if (audio_extension) {
+      batch.extension = *audio_extension;
+    } else {
+      batch.vox_output = VoxOutputKind{*ParseCodingName(convert_to), !convert_no_header};
+      batch.extension = ".vox";
+    }
     batch.raw_format = CodingOption(convert_from);
+    if (!convert_shard.empty()) batch.shard = ParseShard(convert_shard);
     batch.progress_bar = isatty(STDERR_FILENO) != 0;
     return RunConvert(batch);
   }

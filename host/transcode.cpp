@@ -50,10 +50,38 @@ struct InputFile {
   std::string name;
 };
 
+// convert --report: how a VOX input is read (TranscodeFacts), from what libkvox decided, also for a raw file
+// whose coding was not settled.
+void RecordVoxFacts(TranscodeFacts* facts, const kvox_info& info) {
+  if (facts == nullptr) return;
+  facts->tagged = info.tagged != 0;
+  if (info.detected) facts->confidence = info.detection.confidence;
+  if (info.coding == KVOX_CODING_NONE) return;  // refused: the coding is not settled
+  facts->coding = info.coding;
+  facts->rate_hz = info.rate;
+  auto named = [](kvox_source source) -> std::string {
+    switch (source) {
+      case KVOX_FROM_TAG:
+        return "tag";
+      case KVOX_FROM_NAMED:
+        return "named";
+      case KVOX_FROM_CONTENT:
+        return "content";
+      case KVOX_FROM_ASSUMED:
+        return "assumed";
+      default:
+        return "";
+    }
+  };
+  facts->coding_from = named(info.coding_from);
+  facts->rate_from = named(info.rate_from);
+}
+
 class VoxSource : public PcmSource {
  public:
   VoxSource(const TranscodeRequest& request, const InputFile& input, std::vector<std::string>& notes)
-      : reader_(input.path, input.name, request.raw_format, request.raw_option_name, notes) {}
+      : reader_(input.path, input.name, request.raw_format, request.raw_option_name, notes,
+                [&request](const kvox_info& info) { RecordVoxFacts(request.facts, info); }) {}
   int Channels() const override { return 1; }
   int RateHz() const override { return reader_.RateHz(); }
   size_t ReadShorts(int16_t* samples, size_t max_frames) override { return reader_.Read(samples, max_frames); }
@@ -309,6 +337,10 @@ TranscodeOutcome Transcode(const TranscodeRequest& request) {
       standard_input ? InputFile{copied_input->Path(), StandardInputName} : InputFile{request.input, request.input};
   CheckInputFile(input.path, input.name);
   std::unique_ptr<PcmSource> source = OpenSource(request, input, standard_input, outcome.notes);
+  if (request.facts != nullptr && !request.facts->tagged) {  // convert --report: an audio file's own rate
+    request.facts->rate_hz = source->RateHz();
+    request.facts->rate_from = "header";
+  }
   const std::string output_name = standard_output ? StandardOutputName : request.output;
 
   // The output is created only once the input has proved readable and its length fits the output's type.

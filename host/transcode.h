@@ -3,12 +3,24 @@
 // writes. decode, encode and every job of convert are this one operation.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/codes.h"
+
+// How an input was read, as convert's report (--report) gives it. Transcode fills it in as it learns each
+// fact, so what was learnt before a failure stays (such as the confidence of a raw file that was refused).
+struct TranscodeFacts {
+  std::optional<bool> tagged;        // a VOX input: whether it starts with its tag; empty for other audio
+  kvox_coding coding = KVOX_CODING_NONE;  // the coding a VOX input is read with; 0 when not settled
+  std::string coding_from;           // "tag", "named" or "content"; "" when not settled or not VOX
+  std::optional<double> confidence;  // the content's confidence in its coding, when it was examined
+  int rate_hz = 0;                   // the input's rate; 0 when not learnt
+  std::string rate_from;             // "tag", "named", "content", "assumed" (8000 Hz) or "header" (other audio)
+};
 
 struct TranscodeRequest {
   std::string input;                      // a path, or "-" for standard input when standard_streams is set
@@ -21,6 +33,7 @@ struct TranscodeRequest {
   bool standard_streams = false;                       // "-" means standard input or output (decode and encode)
   bool read_ahead = true;                              // read each step on a second thread while the last is written
   std::function<void(double fraction_done)> progress;  // called after each block, if set
+  TranscodeFacts* facts = nullptr;                     // filled in when set (convert --report)
 };
 
 struct TranscodeOutcome {

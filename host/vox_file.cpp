@@ -18,10 +18,12 @@ std::string CreationFailure(const std::string& path, int error) {
 }
 
 VoxReader::VoxReader(const std::string& path, const std::string& shown_path, std::optional<kvox_coding> requested,
-                     const std::string& option_name, std::vector<std::string>& notes)
+                     const std::string& option_name, std::vector<std::string>& notes,
+                     const std::function<void(const kvox_info&)>& decided)
     : shown_path_(shown_path.empty() ? path : shown_path) {
   int error = KVOX_OK;
   file_ = kvox_open(path.c_str(), requested.value_or(KVOX_CODING_NONE), &info_, &error);
+  if (decided && (file_ != nullptr || error == KVOX_EUNDECIDED)) decided(info_);
   if (file_ == nullptr) {
     if (error == KVOX_EUNDECIDED) throw FileError(shown_path_, UndecidedReason(info_.detection, option_name));
     throw FileError(shown_path_, error == KVOX_EIO ? "the plug-in cannot open it" : kvox_strerror(error));

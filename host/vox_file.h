@@ -5,6 +5,7 @@
 #include <kvox.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,9 +23,11 @@ class VoxReader {
   // Opens `path` as kvox_open does: a tagged file by its tag, a raw one by `requested` (the coding the user
   // named with `option_name`) or else by its content at 0.9 or more. Throws FileError naming `shown_path`
   // (`path` when empty), with the values to try when a raw file's coding is not settled. What the user
-  // should hear of the choice is appended to `notes`.
+  // should hear of the choice is appended to `notes`. `decided`, when set, hears what libkvox made of the
+  // file, also when a raw file's coding is not settled (before that throws).
   VoxReader(const std::string& path, const std::string& shown_path, std::optional<kvox_coding> requested,
-            const std::string& option_name, std::vector<std::string>& notes);
+            const std::string& option_name, std::vector<std::string>& notes,
+            const std::function<void(const kvox_info&)>& decided = {});
   ~VoxReader();
   VoxReader(const VoxReader&) = delete;
   VoxReader& operator=(const VoxReader&) = delete;

@@ -1,8 +1,8 @@
 #!/bin/bash
-# Checks the release artefacts `make dist` wrote: what the zip and the .debs hold, that every version agrees
-# with CMake's, that kvox unpacked from the .debs (not installed) runs and decodes, that programs build
-# against the unpacked libkvox-dev with pkg-config and with CMake, that lintian finds no error, and that a
-# second build in other trees gave the same bytes.
+# Checks the release artefacts `make dist` wrote: what the zip and the .debs hold, that the page is there as
+# one self-contained file, that every version agrees with CMake's, that kvox unpacked from the .debs (not
+# installed) runs and decodes, that programs build against the unpacked libkvox-dev with pkg-config and with
+# CMake, that lintian finds no error, and that a second build in other trees gave the same bytes.
 # Usage: tests/dist/check-dist.sh DIST_DIR SECOND_DIST_DIR BUILD_ROOT
 set -u
 source=$(cd "$(dirname "$0")/../.." && pwd)
@@ -14,6 +14,7 @@ deb=kvox_$version-1_$(dpkg --print-architecture).deb
 library_deb=libkvox1_$version-1_$(dpkg --print-architecture).deb
 dev_deb=libkvox-dev_$version-1_$(dpkg --print-architecture).deb
 debs="$deb $library_deb $dev_deb"
+page=kvox-$version.html
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 unzip -q "$dist/$zip" -d "$scratch/zip"
@@ -112,6 +113,23 @@ completion_offers_subcommands_options_and_codes() {
     "024D 032D 048A 048U 064A 064U adpcm adpcm24 alaw alaw48 ulaw ulaw48 " ] || fail "codes after --format"
 }
 
+# The release holds exactly its downloads, and the page is the web build: one HTML file that loads
+# nothing from anywhere (no script, style or image by URL) and forbids network requests.
+page_is_one_self_contained_file() {
+  local listed size
+  listed=$(cut -d' ' -f3- "$dist/SHA256SUMS" | sort)
+  [ "$listed" = "$(printf '%s\n' "$zip" $debs "$page" | sort)" ] || fail "SHA256SUMS lists: $listed"
+  cmp -s "$dist/$page" "$build/web/kvox.html" || fail "$page is not the web build's kvox.html"
+  size=$(stat -c %s "$dist/$page")
+  [ "$size" -gt 100000 ] && [ "$size" -lt 1048576 ] || fail "$page has $size bytes"
+  head -n 1 "$dist/$page" | grep -qix '<!doctype html>' || fail "$page is not an HTML file"
+  grep -q "Content-Security-Policy\" content=\"default-src 'none';" "$dist/$page" || fail "$page has no policy"
+  grep -q "connect-src 'none'" "$dist/$page" || fail "$page may make requests"
+  grep -Eiq '<(script|link|img|iframe)[^>]* (src|href)=' "$dist/$page" && fail "$page loads a file by URL"
+  grep -q 'id="worker-source"' "$dist/$page" || fail "$page lacks its worker"
+  return 0
+}
+
 versions_agree_with_cmake() {
   local reported
   [ "$(dpkg-deb -f "$dist/$deb" Version)" = "$version-1" ] || fail "deb Version field"
@@ -207,7 +225,7 @@ lintian_reports_no_errors() {
 
 artefacts_are_reproducible() {
   local name zip_time
-  for name in "$zip" $debs SHA256SUMS; do
+  for name in "$zip" $debs "$page" SHA256SUMS; do
     cmp "$dist/$name" "$again/$name" || fail "$name differs between two builds"
   done
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
@@ -228,8 +246,9 @@ artefacts_are_reproducible() {
 
 passed=0 failed=0
 for check in zip_holds_the_plugin_and_its_texts deb_holds_kvox_its_docs_and_real_depends \
-  completion_offers_subcommands_options_and_codes versions_agree_with_cmake unpacked_kvox_runs_and_decodes \
-  library_packages_hold_the_library_and_what_builds_on_it programs_build_against_the_unpacked_packages \
+  completion_offers_subcommands_options_and_codes page_is_one_self_contained_file versions_agree_with_cmake \
+  unpacked_kvox_runs_and_decodes library_packages_hold_the_library_and_what_builds_on_it \
+  programs_build_against_the_unpacked_packages \
   lintian_reports_no_errors artefacts_are_reproducible; do
   if output=$( ($check) 2>&1); then
     passed=$((passed + 1))
