@@ -61,7 +61,7 @@ std::string ReportLine(const ReportEntry& entry) {
   line += ", \"tagged\": " + std::string(facts.tagged ? (*facts.tagged ? "true" : "false") : "null");
   line += ", \"coding\": " + (facts.coding != KVOX_CODING_NONE ? JsonQuoted(std::string(AliasOf(facts.coding))) : "null");
   line += ", \"coding_from\": " + TextOrNull(facts.coding_from);
-  line += ", \"confidence\": " + (facts.confidence ? Number(ShownConfidence(*facts.confidence, 6), 6) : "null");
+  line += ", \"confidence\": " + (facts.confidence ? Number(*facts.confidence, 6) : "null");
   line += ", \"rate\": " + (facts.rate_hz > 0 ? std::to_string(facts.rate_hz) : "null");
   line += ", \"rate_from\": " + TextOrNull(facts.rate_from);
   line += ", \"duration\": " + (entry.duration_seconds ? Number(*entry.duration_seconds, 6) : "null");
