@@ -14,12 +14,14 @@ const Stretches = 8;
 
 let kvox = null;
 let starting = null;
+// Views of the module's memory; a memory that grew has a new buffer, and the old views are then empty.
+let heapU8 = new Uint8Array(0);
+let heap16 = new Int16Array(0);
 let codes = 0;    // ChunkSamples bytes of codes in, or 2 * ChunkSamples bytes of samples in
 let samples = 0;  // 2 * ChunkSamples samples out, or ChunkSamples + 1 codes out
 let probe = 0;    // WholeBytes + 1 bytes for detection
 let codingList = [];
 const byName = new Map();
-const oneShot = { decoders: new Map(), encoders: new Map() };
 
 function wasmBytes() {
   if (typeof Buffer === 'function') return Buffer.from(wasmBase64, 'base64');
@@ -29,8 +31,16 @@ function wasmBytes() {
   return bytes;
 }
 
+function views() {
+  if (heapU8.byteLength === 0) {
+    heapU8 = kvox.HEAPU8;
+    heap16 = kvox.HEAP16;
+  }
+}
+
 function cString(pointer) {
-  const heap = kvox.HEAPU8;
+  views();
+  const heap = heapU8;
   let end = pointer;
   while (heap[end] !== 0) ++end;
   return String.fromCharCode(...heap.subarray(pointer, end));
@@ -52,7 +62,7 @@ async function start() {
       displayName: cString(module._kvox_coding_display_name(id)),
       bitsPerSample: module._kvox_coding_bits(id),
     });
-    const entry = { id, coding, tagBytes: [...coding.tag].map((c) => c.charCodeAt(0)) };
+    const entry = { id, coding, tagBytes: [...coding.tag].map((c) => c.charCodeAt(0)), decoder: 0, encoder: 0 };
     list.push(entry);
     byName.set(coding.tag.toLowerCase(), entry);
     byName.set(coding.alias.toLowerCase(), entry);
@@ -84,12 +94,12 @@ function describe(value) {
   return typeof value === 'object' ? 'an object' : `a ${typeof value}`;
 }
 
-// By the typed array's own tag rather than instanceof, so arrays from another realm (a vm context, an
-// iframe) and Node.js Buffers pass.
+// By the typed array's own tag as well as instanceof, so arrays from another realm (a vm context, an
+// iframe) pass too.
 const isTyped = (value, kind) => ArrayBuffer.isView(value) && value[Symbol.toStringTag] === kind;
 
 function checkBytes(bytes, what, allowEmpty = false) {
-  if (!isTyped(bytes, 'Uint8Array')) {
+  if (!(bytes instanceof Uint8Array) && !isTyped(bytes, 'Uint8Array')) {
     throw new TypeError(`${what} must be a Uint8Array (or Buffer) of code bytes, not ${describe(bytes)}` +
       (bytes instanceof ArrayBuffer ? ': wrap it as new Uint8Array(buffer)' : ''));
   }
@@ -97,7 +107,7 @@ function checkBytes(bytes, what, allowEmpty = false) {
 }
 
 function checkSamples(pcm, what, allowEmpty = false) {
-  if (!isTyped(pcm, 'Int16Array')) {
+  if (!(pcm instanceof Int16Array) && !isTyped(pcm, 'Int16Array')) {
     throw new TypeError(`${what} must be an Int16Array of 16-bit PCM samples, not ${describe(pcm)}` +
       (isTyped(pcm, 'Float32Array') ? ': scale and round them to -32768..32767 first' : ''));
   }
@@ -114,8 +124,13 @@ function codingOf(name, what = 'coding') {
   if (typeof name !== 'string') {
     throw new TypeError(`${what} must be a string such as "ulaw" or "064U", not ${describe(name)}`);
   }
-  const entry = byName.get(name.replace(/[A-Z]+/g, (upper) => upper.toLowerCase()));
-  if (!entry) throw new RangeError(`${what} "${name}" is not one of the six: use ${codingNames()} (any case)`);
+  let entry = byName.get(name);
+  if (entry === undefined) {
+    // Kept under the spelling given as well, so a call per frame costs one look-up.
+    entry = byName.get(name.replace(/[A-Z]+/g, (upper) => upper.toLowerCase()));
+    if (!entry) throw new RangeError(`${what} "${name}" is not one of the six: use ${codingNames()} (any case)`);
+    byName.set(name, entry);
+  }
   return entry;
 }
 
@@ -127,49 +142,50 @@ function checkOptions(options, example) {
 
 // ---- Coding through the module ---------------------------------------------------------------------------
 
-function handleOf(map, entry, create) {
-  let handle = map.get(entry.id);
-  if (handle === undefined) {
-    handle = create(entry.id);
-    if (!handle) throw new RangeError('kestrovan-vox: the WebAssembly module is out of memory');
-    map.set(entry.id, handle);
+// The codec the one-shot calls use for `entry`, made on first use.
+function handleOf(entry, kind, create) {
+  if (!entry[kind]) {
+    entry[kind] = create(entry.id);
+    if (!entry[kind]) throw new RangeError('kestrovan-vox: the WebAssembly module is out of memory');
   }
-  return handle;
+  return entry[kind];
 }
 
 const perByte = (entry) => (entry.coding.bitsPerSample === 4 ? 2 : 1);
 
 // The samples of all of `bytes`, decoded with `handle`.
 function decodeWith(handle, entry, bytes) {
+  views();
   const per = perByte(entry);
   if (bytes.length <= ChunkSamples) {
-    kvox.HEAPU8.set(bytes, codes);
+    heapU8.set(bytes, codes);
     const made = kvox._kvox_decode(handle, codes, bytes.length, samples);
-    return kvox.HEAP16.slice(samples >> 1, (samples >> 1) + made);
+    return heap16.slice(samples >> 1, (samples >> 1) + made);
   }
   const out = new Int16Array(bytes.length * per);
   for (let at = 0; at < bytes.length; at += ChunkSamples) {
     const part = bytes.subarray(at, at + ChunkSamples);
-    kvox.HEAPU8.set(part, codes);
+    heapU8.set(part, codes);
     const made = kvox._kvox_decode(handle, codes, part.length, samples);
-    out.set(kvox.HEAP16.subarray(samples >> 1, (samples >> 1) + made), at * per);
+    out.set(heap16.subarray(samples >> 1, (samples >> 1) + made), at * per);
   }
   return out;
 }
 
 // Encodes all of `pcm` with `handle` into `out` from `at` on; `flush` ends the stream. Returns the bytes made.
 function encodeInto(handle, pcm, out, at, flush) {
+  views();
   let made = 0;
   for (let done = 0; done < pcm.length; done += ChunkSamples) {
     const part = done === 0 && pcm.length <= ChunkSamples ? pcm : pcm.subarray(done, done + ChunkSamples);
-    kvox.HEAP16.set(part, codes >> 1);
+    heap16.set(part, codes >> 1);
     const got = kvox._kvox_encode(handle, codes, part.length, samples);
-    out.set(kvox.HEAPU8.subarray(samples, samples + got), at + made);
+    out.set(heapU8.subarray(samples, samples + got), at + made);
     made += got;
   }
   if (flush) {
     const got = kvox._kvox_encoder_flush(handle, samples);
-    if (got) out[at + made] = kvox.HEAPU8[samples];
+    if (got) out[at + made] = heapU8[samples];
     made += got;
   }
   return made;
@@ -185,7 +201,7 @@ function decode(bytes, coding) {
   ready();
   const entry = codingOf(coding);
   checkBytes(bytes, 'bytes');
-  const handle = handleOf(oneShot.decoders, entry, kvox._kvox_decoder_new);
+  const handle = handleOf(entry, 'decoder', kvox._kvox_decoder_new);
   kvox._kvox_decoder_reset(handle);
   return decodeWith(handle, entry, bytes);
 }
@@ -195,7 +211,7 @@ function encode(pcm, coding) {
   ready();
   const entry = codingOf(coding);
   checkSamples(pcm, 'samples');
-  const handle = handleOf(oneShot.encoders, entry, kvox._kvox_encoder_new);
+  const handle = handleOf(entry, 'encoder', kvox._kvox_encoder_new);
   const out = new Uint8Array(encodedLength(entry, pcm.length, 1));
   kvox._kvox_encoder_flush(handle, 0);  // a fresh stream, whatever an earlier call that failed left
   encodeInto(handle, pcm, out, 0, true);
@@ -282,9 +298,10 @@ class Encoder extends Stream {
     if (entry.coding.bitsPerSample === 4) this.#held = (this.#held + chunk.length) & 1;
     if (chunk.length <= ChunkSamples) {
       if (chunk.length === 0) return new Uint8Array(0);
-      kvox.HEAP16.set(chunk, codes >> 1);
+      views();
+      heap16.set(chunk, codes >> 1);
       const got = kvox._kvox_encode(handle, codes, chunk.length, samples);
-      return kvox.HEAPU8.slice(samples, samples + got);
+      return heapU8.slice(samples, samples + got);
     }
     const out = new Uint8Array(expected);
     return out.subarray(0, encodeInto(handle, chunk, out, 0, false));
@@ -295,7 +312,8 @@ class Encoder extends Stream {
     const handle = this.handle('Encoder');
     this.#held = 0;
     const got = kvox._kvox_encoder_flush(handle, samples);
-    return kvox.HEAPU8.slice(samples, samples + got);
+    views();
+    return heapU8.slice(samples, samples + got);
   }
 }
 
@@ -316,17 +334,18 @@ const aliasOf = (id) => codingList[id - 1].coding.alias;
 // The stretches kvox examines of a raw file of `length` bytes (each starting on an even byte), copied one
 // after the other: a buffer of WholeBytes + 1 bytes holds them where the detector looks for them.
 function examined(bytes) {
+  views();
   if (bytes.length <= WholeBytes) {
-    kvox.HEAPU8.set(bytes, probe);
+    heapU8.set(bytes, probe);
     return bytes.length;
   }
   const spread = bytes.length - StretchBytes;
   const gaps = Stretches - 1;
   for (let i = 0; i < Stretches; ++i) {
     const offset = (Math.floor(spread / gaps) * i + Math.floor(((spread % gaps) * i) / gaps)) & ~1;
-    kvox.HEAPU8.set(bytes.subarray(offset, offset + StretchBytes), probe + i * StretchBytes);
+    heapU8.set(bytes.subarray(offset, offset + StretchBytes), probe + i * StretchBytes);
   }
-  kvox.HEAPU8[probe + WholeBytes] = 0;
+  heapU8[probe + WholeBytes] = 0;
   return WholeBytes + 1;
 }
 
@@ -411,7 +430,7 @@ function writeVox(pcm, coding, options = {}) {
   const head = tag ? TagBytes : 0;
   const out = new Uint8Array(head + encodedLength(entry, pcm.length, 1));
   if (tag) out.set(entry.tagBytes);
-  const handle = handleOf(oneShot.encoders, entry, kvox._kvox_encoder_new);
+  const handle = handleOf(entry, 'encoder', kvox._kvox_encoder_new);
   kvox._kvox_encoder_flush(handle, 0);
   encodeInto(handle, pcm, out, head, true);
   return out;
