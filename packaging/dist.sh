@@ -1,7 +1,8 @@
 #!/bin/sh
 # make dist: builds the release artefacts in trees of their own and writes them to OUTPUT_DIR with their
-# SHA256SUMS: kestrovan-vox-VERSION-win32.zip (the win32 preset's .flt) and kvox_VERSION-1_ARCH.deb (a native
-# build with Debian's hardening flags, installed under /usr). Two runs from one commit give the same bytes,
+# SHA256SUMS: kestrovan-vox-VERSION-win32.zip (the win32 preset's .flt), kvox_VERSION-1_ARCH.deb (a native
+# build with Debian's hardening flags, installed under /usr) and kestrovan-vox-VERSION.tgz (the npm package,
+# `npm pack` of the web preset's build/web/npm). Two runs from one commit give the same bytes,
 # whatever the trees are called: times come from SOURCE_DATE_EPOCH (the commit's, unless set), and the
 # compilers are told to write the source and build folders as ".".
 # Usage: packaging/dist.sh BUILD_ROOT OUTPUT_DIR
@@ -15,7 +16,7 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 jobs=${JOBS:-$(nproc)}
-rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output/SHA256SUMS"
+rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output"/kestrovan-vox-*.tgz "$output/SHA256SUMS"
 
 prefix_maps() { echo "-ffile-prefix-map=$source=. -ffile-prefix-map=$1=."; }
 
@@ -34,8 +35,14 @@ cmake --preset native -B "$build/native" -DKVOX_DIST_DIR="$output" -DKVOX_BUILD_
   -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$build/native" -j"$jobs" --target deb
 
+# The npm package: the web preset's module and package, in a tree of its own, packed as npm packs it.
+cmake --preset web -B "$build/web" -DCMAKE_C_FLAGS="$(prefix_maps "$build/web")" \
+  -DCMAKE_CXX_FLAGS="-fwasm-exceptions $(prefix_maps "$build/web")" >/dev/null
+NODE_PATH=/usr/share/nodejs cmake --build "$build/web" -j"$jobs" --target kvox_npm
+npm pack --silent --pack-destination "$output" "$build/web/npm" >/dev/null
+
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache.txt")
 cd "$output"
-sha256sum "kestrovan-vox-$version-win32.zip" kvox_"$version"-1_*.deb >SHA256SUMS
+sha256sum "kestrovan-vox-$version-win32.zip" kvox_"$version"-1_*.deb "kestrovan-vox-$version.tgz" >SHA256SUMS
 echo "dist: $output"
 cat SHA256SUMS

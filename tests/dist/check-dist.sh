@@ -1,7 +1,8 @@
 #!/bin/bash
-# Checks the release artefacts `make dist` wrote: what the zip and the .deb hold, that every version agrees
-# with CMake's, that kvox unpacked from the .deb (not installed) runs and decodes, that lintian finds no
-# error, and that a second build in other trees gave the same bytes.
+# Checks the release artefacts `make dist` wrote: what the zip, the .deb and the npm tarball hold, that every
+# version agrees with CMake's, that kvox unpacked from the .deb (not installed) runs and decodes, that the
+# tarball installs into an empty folder and its README's example runs there, that lintian finds no error,
+# and that a second build in other trees gave the same bytes.
 # Usage: tests/dist/check-dist.sh DIST_DIR SECOND_DIST_DIR BUILD_ROOT
 set -u
 source=$(cd "$(dirname "$0")/../.." && pwd)
@@ -10,6 +11,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
 zip=kestrovan-vox-$version-win32.zip
 deb=kvox_$version-1_$(dpkg --print-architecture).deb
+tgz=kestrovan-vox-$version.tgz
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 unzip -q "$dist/$zip" -d "$scratch/zip"
@@ -121,6 +123,24 @@ unpacked_kvox_runs_and_decodes() {
   [ "$(head -c 4 speech.wav)" = RIFF ] && [ "$(stat -c %s speech.wav)" -gt 40000 ] || fail "no WAV decoded"
 }
 
+npm_tarball_holds_the_package_and_runs() {
+  local listed expected output
+  listed=$(tar -tzf "$dist/$tgz" | sort)
+  expected=$(printf 'package/%s\n' LICENSE README.md THIRD-PARTY-NOTICES.txt index.d.ts index.js kvox-module.js package.json | sort)
+  [ "$listed" = "$expected" ] || fail "tarball lists: $listed"
+  [ "$(tar -xzf "$dist/$tgz" -O package/package.json | node -e 'process.stdout.write(JSON.parse(require("fs").readFileSync(0)).version)')" = "$version" ] ||
+    fail "package.json version is not $version"
+  tar -xzf "$dist/$tgz" -O package/LICENSE | diff - "$source/LICENSE" >/dev/null || fail "LICENSE differs"
+  for part in "KISS FFT" "Emscripten" "musl"; do
+    tar -xzf "$dist/$tgz" -O package/THIRD-PARTY-NOTICES.txt | grep -qF "$part" || fail "notices omit $part"
+  done
+  for section in "## Node.js" "bundler"; do
+    tar -xzf "$dist/$tgz" -O package/README.md | grep -qF "$section" || fail "README.md lacks $section"
+  done
+  output=$("$source/tests/npm/try-tarball.sh" "$dist/$tgz") || fail "the README's example failed: $output"
+  [ "$(tail -n 1 <<<"$output")" = "adpcm, 8000 Hz, 8000 samples, tagged: true" ] || fail "the example printed: $output"
+}
+
 # Its other findings are shown, so that new warnings are seen.
 lintian_reports_no_errors() {
   local findings status=0
@@ -131,13 +151,14 @@ lintian_reports_no_errors() {
 
 artefacts_are_reproducible() {
   local name zip_time
-  for name in "$zip" "$deb" SHA256SUMS; do
+  for name in "$zip" "$deb" "$tgz" SHA256SUMS; do
     cmp "$dist/$name" "$again/$name" || fail "$name differs between two builds"
   done
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
   for binary in "$flt" "$kvox" "$library"; do
     grep -qaF "$source" "$binary" && fail "${binary##*/} holds the build path $source"
   done
+  tar -xzf "$dist/$tgz" -O | grep -qaF "$source" && fail "$tgz holds the build path $source"
   # Times from the commit: zip entries (two-second resolution) and package files.
   unzip -Z -T "$dist/$zip" | awk '/^-/ {print $7}' | sort -u | while read -r zip_time; do
     zip_time=$(date -u -d "${zip_time:0:8} ${zip_time:9:2}:${zip_time:11:2}:${zip_time:13:2}" +%s)
@@ -151,7 +172,7 @@ artefacts_are_reproducible() {
 passed=0 failed=0
 for check in zip_holds_the_plugin_and_its_texts deb_holds_kvox_its_docs_and_real_depends \
   completion_offers_subcommands_options_and_codes versions_agree_with_cmake unpacked_kvox_runs_and_decodes \
-  lintian_reports_no_errors artefacts_are_reproducible; do
+  npm_tarball_holds_the_package_and_runs lintian_reports_no_errors artefacts_are_reproducible; do
   if output=$( ($check) 2>&1); then
     passed=$((passed + 1))
     echo "ok: $check"
