@@ -223,6 +223,9 @@ const streams = typeof FinalizationRegistry === 'function'
   ? new FinalizationRegistry(({ free, handle }) => kvox?.[free](handle))
   : { register() {}, unregister() {} };
 
+// The module's codec and the coding of a Decoder or Encoder, for this file only.
+const inside = Symbol('kestrovan-vox stream');
+
 class Stream {
   #handle;
   #entry;
@@ -242,12 +245,10 @@ class Stream {
   /** 8000 or 6000. */
   get sampleRate() { return this.#entry.coding.rate; }
 
-  handle(what) {
+  [inside](what) {
     if (!this.#handle) throw new TypeError(`this ${what} was freed; make a new one`);
-    return this.#handle;
+    return [this.#handle, this.#entry];
   }
-
-  entry() { return this.#entry; }
 
   /** Gives the module's memory for this stream back now, rather than when the object is collected. */
   free() {
@@ -266,15 +267,15 @@ class Decoder extends Stream {
 
   /** The samples of the next chunk of code bytes (an empty chunk gives none). */
   decode(chunk) {
-    const handle = this.handle('Decoder');
+    const [handle, entry] = this[inside]('Decoder');
     checkBytes(chunk, 'chunk', true);
     if (chunk.length === 0) return new Int16Array(0);
-    return decodeWith(handle, this.entry(), chunk);
+    return decodeWith(handle, entry, chunk);
   }
 
   /** Starts a new stream, as a fresh Decoder. */
   reset() {
-    kvox._kvox_decoder_reset(this.handle('Decoder'));
+    kvox._kvox_decoder_reset(this[inside]('Decoder')[0]);
   }
 }
 
@@ -291,9 +292,8 @@ class Encoder extends Stream {
 
   /** The code bytes of the next chunk of samples (an empty chunk gives none). */
   encode(chunk) {
-    const handle = this.handle('Encoder');
+    const [handle, entry] = this[inside]('Encoder');
     checkSamples(chunk, 'chunk', true);
-    const entry = this.entry();
     const expected = encodedLength(entry, chunk.length, this.#held);
     if (entry.coding.bitsPerSample === 4) this.#held = (this.#held + chunk.length) & 1;
     if (chunk.length <= ChunkSamples) {
@@ -309,7 +309,7 @@ class Encoder extends Stream {
 
   /** Ends the stream: the byte of a sample still held (ADPCM), or nothing; the Encoder then starts a new stream. */
   flush() {
-    const handle = this.handle('Encoder');
+    const [handle] = this[inside]('Encoder');
     this.#held = 0;
     const got = kvox._kvox_encoder_flush(handle, samples);
     views();

@@ -246,3 +246,9 @@ test('the packed tarball installs into an empty folder and runs the README\'s No
   const output = execFileSync(join(root, 'tests/npm/try-tarball.sh'), [join(packed, tarball)], { encoding: 'utf8' });
   assert.equal(output.trim().split('\n').at(-1), 'adpcm, 8000 Hz, 8000 samples, tagged: true');
 });
+
+test('the TypeScript declarations declare what the module exports, and nothing else', () => {
+  const declarations = readFileSync(join(packageDir, 'index.d.ts'), 'utf8');
+  const declared = [...declarations.matchAll(/^export (?:function|class) (\w+)/gm)].map((match) => match[1]);
+  assert.deepEqual(declared.sort(), Object.keys(vox).sort());
+});
