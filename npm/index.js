@@ -47,7 +47,15 @@ function cString(pointer) {
 }
 
 async function start() {
-  const module = await createKvoxModule({ wasmBinary: wasmBytes(), print: () => {}, printErr: () => {} });
+  let module;
+  try {
+    module = await createKvoxModule({ wasmBinary: wasmBytes(), print: () => {}, printErr: () => {} });
+  } catch (failure) {
+    // Emscripten's own advice is about rebuilding it, which is no help to the package's users.
+    const reason = String(failure?.message || failure).replace(/ Build with -s ASSERTIONS=1 for more info\.$/, '');
+    throw new Error('kestrovan-vox: the WebAssembly module cannot start here (it needs 128-bit SIMD: Node.js 18, ' +
+      `Chrome 91, Firefox 89, Safari 16.4 or later): ${reason}`, { cause: failure });
+  }
   codes = module._malloc(2 * ChunkSamples);
   samples = module._malloc(4 * ChunkSamples);
   probe = module._malloc(WholeBytes + 1);
