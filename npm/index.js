@@ -302,16 +302,16 @@ class Encoder extends Stream {
   encode(chunk) {
     const [handle, entry] = this[inside]('Encoder');
     checkSamples(chunk, 'chunk', true);
-    const expected = encodedLength(entry, chunk.length, this.#held);
+    if (chunk.length === 0) return new Uint8Array(0);
+    // A result too large to allocate fails before the stream moves on.
+    const out = chunk.length <= ChunkSamples ? null : new Uint8Array(encodedLength(entry, chunk.length, this.#held));
     if (entry.coding.bitsPerSample === 4) this.#held = (this.#held + chunk.length) & 1;
-    if (chunk.length <= ChunkSamples) {
-      if (chunk.length === 0) return new Uint8Array(0);
+    if (out === null) {
       views();
       heap16.set(chunk, codes >> 1);
       const got = kvox._kvox_encode(handle, codes, chunk.length, samples);
       return heapU8.slice(samples, samples + got);
     }
-    const out = new Uint8Array(expected);
     return out.subarray(0, encodeInto(handle, chunk, out, 0, false));
   }
 
