@@ -129,7 +129,7 @@ test-npm: web
 bench-npm: web
 	cmake --preset native >/dev/null
 	cmake --build --preset native -j$(JOBS) --target kvox
-	node bench/npm_bench.mjs
+	node --expose-gc bench/npm_bench.mjs
 
 # docs/web.png: the page with a few files open.
 web-screenshot: web
