@@ -123,6 +123,23 @@ bench-web: web
 	cmake --build --preset native -j$(JOBS) --target kvox
 	node bench/web_bench.mjs
 
+# The npm package (build/web/npm, made by the web preset): its API against kvox on the same bytes, and its
+# tarball installed into an empty folder (tests/npm).
+.PHONY: test-npm bench-npm
+test: test-npm
+bench: bench-npm
+
+test-npm: web
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox
+	node --test tests/npm/
+
+# The package beside the most used JavaScript G.711 package, in one Node.js run (bench/node holds its lock file).
+bench-npm: web
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox
+	node --expose-gc bench/npm_bench.mjs
+
 # docs/web.png: the page with a few files open.
 web-screenshot: web
 	cmake --preset native >/dev/null

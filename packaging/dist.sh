@@ -1,9 +1,10 @@
 #!/bin/sh
 # make dist: builds the release artefacts in trees of their own and writes them to OUTPUT_DIR with their
 # SHA256SUMS: kestrovan-vox-VERSION-win32.zip (the win32 preset's .flt); libkvox1_, libkvox-dev_ and
-# kvox_VERSION-1_ARCH.deb (a native build with Debian's hardening flags, installed under /usr); and
-# kvox-VERSION.html (the page, the web preset's kvox.html: the file `make web` makes in build/web). Two runs
-# from one commit give the same bytes,
+# kvox_VERSION-1_ARCH.deb (a native build with Debian's hardening flags, installed under /usr);
+# kvox-VERSION.html (the page, the web preset's kvox.html: the file `make web` makes in build/web); and
+# kestrovan-vox-VERSION.tgz (the npm package, `npm pack` of the web preset's build/web/npm). Two runs from
+# one commit give the same bytes,
 # whatever the trees are called: times come from SOURCE_DATE_EPOCH (the commit's, unless set), and the
 # compilers are told to write the source and build folders as ".".
 # Usage: packaging/dist.sh BUILD_ROOT OUTPUT_DIR
@@ -18,6 +19,7 @@ fi
 export SOURCE_DATE_EPOCH
 jobs=${JOBS:-$(nproc)}
 rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output"/libkvox*.deb "$output"/kvox-*.html \
+  "$output"/kestrovan-vox-*.tgz \
   "$output/SHA256SUMS"
 
 prefix_maps() { echo "-ffile-prefix-map=$source=. -ffile-prefix-map=$1=."; }
@@ -37,17 +39,19 @@ cmake --preset native -B "$build/native" -DKVOX_DIST_DIR="$output" -DKVOX_BUILD_
   -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$build/native" -j"$jobs" --target deb
 
-# The page: one self-contained HTML file built with Debian's emscripten (the web preset, in a tree of its
-# own; its build fetches kissfft's source package there). em++ finds its acorn module through NODE_PATH.
+# The page, one self-contained HTML file, and the npm package: the web preset's module (Debian's emscripten,
+# in a tree of its own; its build fetches kissfft's source package there), the package packed as npm packs
+# it. em++ finds its acorn module through NODE_PATH.
 export NODE_PATH=/usr/share/nodejs
 cmake --preset web -B "$build/web" -DCMAKE_C_FLAGS="$(prefix_maps "$build/web")" \
   -DCMAKE_CXX_FLAGS="-fwasm-exceptions $(prefix_maps "$build/web")" >/dev/null
-cmake --build "$build/web" -j"$jobs" --target kvox_page
+cmake --build "$build/web" -j"$jobs" --target kvox_page kvox_npm
+npm pack --silent --pack-destination "$output" "$build/web/npm" >/dev/null
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache.txt")
 cp "$build/web/kvox.html" "$output/kvox-$version.html"
 cd "$output"
 sha256sum "kestrovan-vox-$version-win32.zip" libkvox1_"$version"-1_*.deb libkvox-dev_"$version"-1_*.deb \
-  kvox_"$version"-1_*.deb "kvox-$version.html" >SHA256SUMS
+  kvox_"$version"-1_*.deb "kvox-$version.html" "kestrovan-vox-$version.tgz" >SHA256SUMS
 echo "dist: $output"
 cat SHA256SUMS

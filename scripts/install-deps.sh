@@ -51,8 +51,11 @@ if [ -n "$missing" ] || [ "$need_sources" = yes ]; then
   [ -z "$missing" ] || apt-get -o DPkg::Lock::Timeout=900 install -y -qq $missing >/dev/null
 fi
 
-# puppeteer-core for the page's tests, exactly as the committed lock file names it.
-if ! cmp -s tests/web/package-lock.json tests/web/node_modules/.kvox-installed-lock; then
-  echo "install-deps: npm ci in tests/web"
-  (cd tests/web && npm ci --no-audit --no-fund --loglevel=error && cp package-lock.json node_modules/.kvox-installed-lock)
-fi
+# puppeteer-core for the page's tests, and the JavaScript G.711 package the npm package's benchmark runs
+# beside it, exactly as the committed lock files name them.
+for folder in tests/web bench/node; do
+  if ! cmp -s "$folder/package-lock.json" "$folder/node_modules/.kvox-installed-lock"; then
+    echo "install-deps: npm ci in $folder"
+    (cd "$folder" && npm ci --no-audit --no-fund --loglevel=error && cp package-lock.json node_modules/.kvox-installed-lock)
+  fi
+done

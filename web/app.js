@@ -1,6 +1,6 @@
 // The page: the list of open files, listening, saving. Everything that touches a VOX file's bytes happens
-// in the worker, through the plug-in's exports; this side decodes other audio with the browser, plays,
-// draws and hands files to the user.
+// in the worker, through the npm package (libkvox in WebAssembly); this side decodes other audio with the
+// browser, plays, draws and hands files to the user.
 'use strict';
 (() => {
   const NoTagFlag = 0x10;  // the options word's flag for a VOX file without its four-byte tag

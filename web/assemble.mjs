@@ -1,33 +1,43 @@
-// Builds the one-file page: page.html with page.css and app.js inlined, and the worker's script (the
-// Emscripten glue, the WebAssembly module as base64, worker.js) inlined as a script the page never runs
-// itself but hands to its worker.
+// Builds the one-file page: page.html with page.css and app.js inlined, and the worker's script inlined as
+// a script the page never runs itself but hands to its worker. The worker's script is the npm package as
+// built (Emscripten's glue with the WebAssembly inlined, and the package's index.js), wrapped in a function
+// whose result, `kvoxPackage`, holds what the package exports; worker.js follows it.
 // The licences of the code inside go into the page's footer.
-// Usage: node assemble.mjs WEB_SOURCE_DIR MODULE_JS OUTPUT_HTML LICENSE KISSFFT_COPYING KISSFFT_BSD MUSL_COPYRIGHT
+// Usage: node assemble.mjs WEB_SOURCE_DIR NPM_DIR OUTPUT_HTML LICENSE KISSFFT_COPYING KISSFFT_BSD MUSL_COPYRIGHT
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
+import { notices } from './notices.mjs';
 
-const [sourceDir, moduleJs, output, ourLicence, kissCopying, kissLicence, muslCopyright] = process.argv.slice(2);
+const [sourceDir, npmDir, output, ...noticeFiles] = process.argv.slice(2);
 const read = (path) => readFileSync(path, 'utf8');
 const escapeHtml = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
 
-// Emscripten's runtime is under the same MIT terms as our own code, with its authors' notice.
-const mitTerms = read(ourLicence).replace(/^[\s\S]*?\n(?=Permission is hereby granted)/, '');
-const notices = [
-  ['kvox and the plug-in (MIT)', read(ourLicence)],
-  ['KISS FFT, the tone search (BSD-3-Clause)', `${read(kissCopying)}\n${read(kissLicence)}`],
-  ["Emscripten's runtime (MIT)", `Copyright (c) 2010-2022 The Emscripten Authors\n\n${mitTerms}`],
-  ['musl, the C library (MIT)', read(muslCopyright)],
-].map(([title, text]) => `<h3>${escapeHtml(title)}</h3>\n<pre>${escapeHtml(text.trim())}</pre>`).join('\n');
+const footer = notices(...noticeFiles)
+  .map(([title, text]) => `<h3>${escapeHtml(title)}</h3>\n<pre>${escapeHtml(text)}</pre>`).join('\n');
 
 // Script text inside <script> may not hold "</script" or "<!--"; in JavaScript both escapes mean the same.
 function inlineScript(text) {
   return text.replace(/<\/script/gi, '<\\/script').replace(/<!--/g, '<\\!--');
 }
 
-const wasm = readFileSync(moduleJs.replace(/\.js$/, '.wasm'));
+// Replaces the one line of `text` that is exactly `line`, or fails: the package's modules must keep the
+// shape this script knows.
+function replaceLine(text, line, replacement, file) {
+  const lines = text.split('\n');
+  const found = lines.filter((candidate) => candidate === line).length;
+  if (found !== 1) throw new Error(`${file} must hold the line ${JSON.stringify(line)} once (found ${found})`);
+  return lines.map((candidate) => (candidate === line ? replacement : candidate)).join('\n');
+}
+
+const glue = replaceLine(read(join(npmDir, 'kvox-module.js')), 'export { createKvoxModule, wasmBase64 };', '',
+  'kvox-module.js');
+let wrapper = replaceLine(read(join(npmDir, 'index.js')), "import { createKvoxModule, wasmBase64 } from './kvox-module.js';",
+  '', 'index.js');
+const exported = wrapper.match(/^export \{ ([\w, ]+) \};$/m);
+if (!exported) throw new Error('index.js must end with one export { ... } list');
+wrapper = replaceLine(wrapper, exported[0], `return { ${exported[1]} };`, 'index.js');
 const workerScript = [
-  read(moduleJs),
-  `const KVOX_WASM_BASE64 = "${wasm.toString('base64')}";`,
+  `const kvoxPackage = (() => {\n${glue}\n${wrapper}\n})();`,
   read(join(sourceDir, 'worker.js')),
 ].join('\n');
 
@@ -35,7 +45,7 @@ const parts = {
   '/*@STYLE@*/': read(join(sourceDir, 'page.css')),
   '/*@WORKER@*/': inlineScript(workerScript),
   '/*@APP@*/': inlineScript(read(join(sourceDir, 'app.js'))),
-  '<!--@NOTICES@-->': notices,
+  '<!--@NOTICES@-->': footer,
 };
 let page = read(join(sourceDir, 'page.html'));
 for (const [marker, text] of Object.entries(parts)) {
@@ -44,5 +54,5 @@ for (const [marker, text] of Object.entries(parts)) {
 }
 writeFileSync(output, page);
 const kib = (Buffer.byteLength(page) / 1024).toFixed(0);
-console.log(`kvox.html: ${kib} KiB (module ${(wasm.length / 1024).toFixed(0)} KiB)`);
+console.log(`kvox.html: ${kib} KiB (module ${(Buffer.byteLength(glue) / 1024).toFixed(0)} KiB with its WebAssembly)`);
 if (Buffer.byteLength(page) > 1024 * 1024) throw new Error('kvox.html is larger than 1 MiB');

@@ -1,66 +1,54 @@
-// The page's worker: runs the plug-in's module, one job at a time, so that long files never stall the page.
-// Each job brings its file's bytes; they live in the in-memory file system only while the job runs.
+// The page's worker: the npm package (kvoxPackage, inlined before this script), one job at a time, so that
+// long files never stall the page. Each job brings its file's bytes and takes nothing else with it.
 //   in:  {job, kind: 'open', name, bytes, word}  facts, and for a settled VOX file its samples and peaks
 //        {job, kind: 'encode', name, samples, word}  a VOX file's bytes
 //   out: {kind: 'ready', codings} once, {kind: 'broken', error} if the module cannot start;
-//        {job, kind: 'progress', fraction}, {job, kind: 'done', ...}, {job, kind: 'failed', error}
+//        {job, kind: 'done', ...}, {job, kind: 'failed', error}
+// `word` is the plug-in's options word: the coding's number (1..6, the order of codings()) and NoTagFlag.
 'use strict';
 
-const ErrorBytes = 1024;
-const ChunkSamples = 1 << 20;
+const NoTagFlag = 0x10;
 const PeakColumns = 2048;  // the waveform's detail: minimum and maximum of each of this many stretches
-const ProgressAfterMs = 150;
+// The plug-in's display name for a raw file whose coding is not settled.
+const UnknownDisplayName = 'Kestrovan Unknown Format';
 
-let kvox = null;
-let errorBuffer = 0;
-let chunk = 0;
-
-function decodeBase64(text) {
-  const binary = atob(text);
-  const bytes = new Uint8Array(binary.length);
-  for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
-  return bytes;
-}
+const { init, readVox, writeVox, detect, codings: packageCodings, CodingNotSettledError } = kvoxPackage;
+let codings = [];
 
 class JobError extends Error {}
 
-function lastError() {
-  return kvox.UTF8ToString(errorBuffer);
+const codingOfWord = (word) => codings[(word & 0x0f) - 1];
+const wordOf = (alias) => codings.findIndex((coding) => coding.alias === alias) + 1;
+
+// The members of a detected coding at 8000 and 6000 Hz ("ulaw" or "ulaw48" give ulaw and ulaw48).
+function family(alias) {
+  const fast = codings.find((coding) => coding.rate_hz === 8000 && alias.startsWith(coding.alias));
+  return [fast, codings[codings.indexOf(fast) + 1]];
 }
 
-// Runs `body` in a folder of its own holding the file `name`, so the plug-in sees the user's file name
-// (and its extension) and every message starts with it.
-function inFolder(job, name, bytes, body) {
-  const folder = `/jobs/${job}`;
-  kvox.FS.mkdir(folder);
-  kvox.FS.chdir(folder);
-  try {
-    if (bytes) {
-      const stream = kvox.FS.open(name, 'w');
-      // The file system takes the bytes over instead of copying them.
-      kvox.FS.write(stream, bytes, 0, bytes.length, 0, true);
-      kvox.FS.close(stream);
-    }
-    return body();
-  } finally {
-    for (const entry of kvox.FS.readdir('.')) {
-      if (entry !== '.' && entry !== '..') kvox.FS.unlink(entry);
-    }
-    kvox.FS.chdir('/');
-    kvox.FS.rmdir(folder);
-  }
+// What kvox info says after the display name, for a raw file whose coding the content settled.
+function choiceNote(detection) {
+  if (detection.rate && detection.rateConfidence >= 0.9) return 'coding and rate from content';
+  return `coding from content, 8000 Hz assumed; ${family(detection.coding)[1].display_name} reads it at 6000 Hz`;
 }
 
-function inspect(name, word) {
-  return JSON.parse(kvox.ccall('kvw_inspect', 'string', ['string', 'number'], [name, word]));
+// kvox's advice for an unsettled file, naming the page's choices (display names), the likeliest first.
+function advice(detection) {
+  if (!detection.coding) return 'if it is VOX audio all the same, choose its coding';
+  const [fast, slow] = family(detection.coding);
+  const slowFirst = (detection.rate || detection.rateHint || 8000) === 6000;
+  return `try ${(slowFirst ? slow : fast).display_name} or ${(slowFirst ? fast : slow).display_name}`;
 }
 
-function reportProgress(job, started, fraction) {
-  if (performance.now() - started > ProgressAfterMs) postMessage({ job, kind: 'progress', fraction });
+// The plug-in takes a file by its tag, or by a name that ends in .vox in any case.
+function takenAsVox(name, bytes) {
+  const head = String.fromCharCode(...bytes.subarray(0, 4));
+  return codings.some((coding) => coding.tag === head) || /\.vox$/i.test(name);
 }
 
 // Minimum and maximum of each column's stretch of samples, for drawing the whole file.
-function peaksOf(samples, count) {
+function peaksOf(samples) {
+  const count = samples.length;
   const columns = Math.max(1, Math.min(PeakColumns, count));
   const peaks = new Int16Array(columns * 2);
   for (let column = 0; column < columns; ++column) {
@@ -79,66 +67,54 @@ function peaksOf(samples, count) {
   return peaks;
 }
 
-// Every sample the plug-in delivers, read as kvox decode reads them: whole blocks until a short one.
-function decode(job, name, word, fileBytes) {
-  const reader = kvox.ccall('kvw_reader_open', 'number', ['string', 'number', 'number', 'number'],
-    [name, word, errorBuffer, ErrorBytes]);
-  if (!reader) throw new JobError(lastError());
-  try {
-    const rate = kvox._kvw_reader_rate(reader);
-    let samples = new Int16Array(Math.max(0, Math.ceil(kvox._kvw_reader_expected_samples(reader, fileBytes))));
-    let count = 0;
-    const started = performance.now();
-    for (;;) {
-      const got = kvox._kvw_reader_read(reader, chunk, ChunkSamples, errorBuffer, ErrorBytes);
-      if (got < 0) throw new JobError(lastError());
-      if (got === 0) break;
-      if (count + got > samples.length) {
-        const larger = new Int16Array(Math.max(count + got, samples.length * 2));
-        larger.set(samples.subarray(0, count));
-        samples = larger;
-      }
-      samples.set(kvox.HEAP16.subarray(chunk >> 1, (chunk >> 1) + got), count);
-      count += got;
-      reportProgress(job, started, Math.min(1, count / Math.max(1, samples.length)));
-    }
-    return { rate, samples, count };
-  } finally {
-    kvox._kvw_reader_close(reader);
+// What kvox info learns of the file, and for a settled VOX file its samples (`chosen`: the coding the user
+// picked for a raw file, or 0). Facts: "vox", "tagged", "tag", "word" (0 while a raw file's coding is not
+// settled), "display_name", "rate_hz", and for a raw file "detected" and "note"; or "error".
+function read(name, bytes, chosen) {
+  if (bytes.length === 0) throw new JobError(`${name}: is empty: it holds no audio`);
+  if (!takenAsVox(name, bytes)) {
+    return { facts: { vox: false, error: `${name}: not a VOX file: it has no coding tag and its name does not end in .vox` } };
   }
+  const facts = { vox: true };
+  let audio;
+  try {
+    audio = readVox(bytes, chosen ? { coding: codingOfWord(chosen).alias } : {});
+  } catch (failure) {
+    if (failure instanceof CodingNotSettledError) {
+      Object.assign(facts, { tagged: false, detected: failure.detection.summary, word: 0, display_name: UnknownDisplayName });
+      facts.note = `coding not settled; ${advice(failure.detection)}`;
+      return { facts };
+    }
+    if (failure instanceof RangeError) throw new JobError(`${name}: ${failure.message}`);
+    throw failure;
+  }
+  const coding = codings[wordOf(audio.coding) - 1];
+  Object.assign(facts, { tagged: audio.tagged, word: coding.word, display_name: coding.display_name, rate_hz: coding.rate_hz });
+  if (audio.tagged) {
+    facts.tag = coding.tag;
+    if (audio.samples.length === 0) throw new JobError(`${name}: no audio: it holds only its four-byte coding tag`);
+  } else if (chosen) {
+    facts.detected = detect(bytes).summary;  // what the content says, beside the choice, as kvox info shows it
+    facts.note = 'coding chosen on this page';
+  } else {
+    facts.detected = audio.detection.summary;
+    facts.note = choiceNote(audio.detection);
+  }
+  return { facts, samples: audio.samples, rate: audio.sampleRate };
 }
 
 function openJob({ job, name, bytes: buffer, word }) {
-  const bytes = new Uint8Array(buffer);
-  return inFolder(job, name, bytes, () => {
-    const facts = inspect(name, word || 0);
-    if (facts.error || !facts.vox || !facts.word) return [{ job, kind: 'done', facts }, []];
-    const { rate, samples, count } = decode(job, name, facts.word, bytes.length);
-    const peaks = peaksOf(samples, count);
-    return [{ job, kind: 'done', facts, rate, samples: samples.buffer, count, peaks }, [samples.buffer, peaks.buffer]];
-  });
+  const { facts, samples, rate } = read(name, new Uint8Array(buffer), word & 0x0f);
+  if (!samples) return [{ job, kind: 'done', facts }, []];
+  const peaks = peaksOf(samples);
+  return [{ job, kind: 'done', facts, rate, samples: samples.buffer, count: samples.length, peaks },
+    [samples.buffer, peaks.buffer]];
 }
 
 function encodeJob({ job, name, samples, word }) {
-  return inFolder(job, name, null, () => {
-    const writer = kvox.ccall('kvw_writer_open', 'number', ['string', 'number', 'number', 'number'],
-      [name, word, errorBuffer, ErrorBytes]);
-    if (!writer) throw new JobError(lastError());
-    const started = performance.now();
-    for (let done = 0; done < samples.length; done += ChunkSamples) {
-      const part = samples.subarray(done, done + ChunkSamples);
-      kvox.HEAP16.set(part, chunk >> 1);
-      if (kvox._kvw_writer_append(writer, chunk, part.length, errorBuffer, ErrorBytes) !== 0) {
-        const reason = lastError();
-        kvox._kvw_writer_finish(writer, errorBuffer, ErrorBytes);
-        throw new JobError(reason);
-      }
-      reportProgress(job, started, (done + part.length) / samples.length);
-    }
-    if (kvox._kvw_writer_finish(writer, errorBuffer, ErrorBytes) !== 0) throw new JobError(lastError());
-    const bytes = kvox.FS.readFile(name);
-    return [{ job, kind: 'done', bytes: bytes.buffer }, [bytes.buffer]];
-  });
+  if (samples.length === 0) throw new JobError(`${name}: nothing to save: the audio holds no samples`);
+  const bytes = writeVox(samples, codingOfWord(word).alias, { tag: !(word & NoTagFlag) });
+  return [{ job, kind: 'done', bytes: bytes.buffer }, [bytes.buffer]];
 }
 
 const jobKinds = { open: openJob, encode: encodeJob };
@@ -153,19 +129,18 @@ self.onmessage = ({ data }) => {
     } else if (failure instanceof RangeError) {
       postMessage({ job: data.job, kind: 'failed', error: `${data.name}: too large for this browser to hold in memory` });
     } else {
-      // The module itself stopped (out of memory, or a fault): this job fails and the page starts afresh.
+      // The module itself stopped (a fault): this job fails and the page starts afresh.
       postMessage({ job: data.job, kind: 'failed', error: `${data.name}: the decoder stopped: ${failure.message || failure}` });
       postMessage({ kind: 'broken', error: String(failure.message || failure) });
     }
   }
 };
 
-createKvoxModule({ wasmBinary: decodeBase64(KVOX_WASM_BASE64), print: () => {}, printErr: () => {} }).then(
-  (module) => {
-    kvox = module;
-    errorBuffer = kvox._malloc(ErrorBytes);
-    chunk = kvox._malloc(ChunkSamples * 2);
-    kvox.FS.mkdir('/jobs');
-    postMessage({ kind: 'ready', codings: JSON.parse(kvox.ccall('kvw_codings', 'string', [], [])) });
+init().then(
+  () => {
+    codings = packageCodings().map((coding, i) => ({
+      word: i + 1, tag: coding.tag, alias: coding.alias, display_name: coding.displayName, rate_hz: coding.rate,
+    }));
+    postMessage({ kind: 'ready', codings });
   },
   (failure) => postMessage({ kind: 'broken', error: String(failure && failure.message || failure) }));

@@ -1,8 +1,9 @@
 #!/bin/bash
-# Checks the release artefacts `make dist` wrote: what the zip and the .debs hold, that the page is there as
-# one self-contained file, that every version agrees with CMake's, that kvox unpacked from the .debs (not
-# installed) runs and decodes, that programs build against the unpacked libkvox-dev with pkg-config and with
-# CMake, that lintian finds no error, and that a second build in other trees gave the same bytes.
+# Checks the release artefacts `make dist` wrote: what the zip, the .debs and the npm tarball hold, that the
+# page is there as one self-contained file, that every version agrees with CMake's, that kvox unpacked from
+# the .debs (not installed) runs and decodes, that programs build against the unpacked libkvox-dev with
+# pkg-config and with CMake, that the npm tarball installs into an empty folder and its README's example runs
+# there, that lintian finds no error, and that a second build in other trees gave the same bytes.
 # Usage: tests/dist/check-dist.sh DIST_DIR SECOND_DIST_DIR BUILD_ROOT
 set -u
 source=$(cd "$(dirname "$0")/../.." && pwd)
@@ -15,6 +16,7 @@ library_deb=libkvox1_$version-1_$(dpkg --print-architecture).deb
 dev_deb=libkvox-dev_$version-1_$(dpkg --print-architecture).deb
 debs="$deb $library_deb $dev_deb"
 page=kvox-$version.html
+tgz=kestrovan-vox-$version.tgz
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 unzip -q "$dist/$zip" -d "$scratch/zip"
@@ -118,7 +120,7 @@ completion_offers_subcommands_options_and_codes() {
 page_is_one_self_contained_file() {
   local listed size
   listed=$(cut -d' ' -f3- "$dist/SHA256SUMS" | sort)
-  [ "$listed" = "$(printf '%s\n' "$zip" $debs "$page" | sort)" ] || fail "SHA256SUMS lists: $listed"
+  [ "$listed" = "$(printf '%s\n' "$zip" $debs "$page" "$tgz" | sort)" ] || fail "SHA256SUMS lists: $listed"
   cmp -s "$dist/$page" "$build/web/kvox.html" || fail "$page is not the web build's kvox.html"
   size=$(stat -c %s "$dist/$page")
   [ "$size" -gt 100000 ] && [ "$size" -lt 1048576 ] || fail "$page has $size bytes"
@@ -214,6 +216,24 @@ PROJECT
     fail "the CMake program ran wrong"
 }
 
+npm_tarball_holds_the_package_and_runs() {
+  local listed expected output
+  listed=$(tar -tzf "$dist/$tgz" | sort)
+  expected=$(printf 'package/%s\n' LICENSE README.md THIRD-PARTY-NOTICES.txt index.d.ts index.js kvox-module.js package.json | sort)
+  [ "$listed" = "$expected" ] || fail "tarball lists: $listed"
+  [ "$(tar -xzf "$dist/$tgz" -O package/package.json | node -e 'process.stdout.write(JSON.parse(require("fs").readFileSync(0)).version)')" = "$version" ] ||
+    fail "package.json version is not $version"
+  tar -xzf "$dist/$tgz" -O package/LICENSE | diff - "$source/LICENSE" >/dev/null || fail "LICENSE differs"
+  for part in "KISS FFT" "Emscripten" "musl"; do
+    tar -xzf "$dist/$tgz" -O package/THIRD-PARTY-NOTICES.txt | grep -qF "$part" || fail "notices omit $part"
+  done
+  for section in "## Node.js" "bundler"; do
+    tar -xzf "$dist/$tgz" -O package/README.md | grep -qF "$section" || fail "README.md lacks $section"
+  done
+  output=$("$source/tests/npm/try-tarball.sh" "$dist/$tgz") || fail "the README's example failed: $output"
+  [ "$(tail -n 1 <<<"$output")" = "adpcm, 8000 Hz, 8000 samples, tagged: true" ] || fail "the example printed: $output"
+}
+
 # Its other findings are shown, so that new warnings are seen.
 lintian_reports_no_errors() {
   local findings status=0 packages=()
@@ -225,13 +245,14 @@ lintian_reports_no_errors() {
 
 artefacts_are_reproducible() {
   local name zip_time
-  for name in "$zip" $debs "$page" SHA256SUMS; do
+  for name in "$zip" $debs "$page" "$tgz" SHA256SUMS; do
     cmp "$dist/$name" "$again/$name" || fail "$name differs between two builds"
   done
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
   for binary in "$flt" "$kvox" "$library"; do
     grep -qaF "$source" "$binary" && fail "${binary##*/} holds the build path $source"
   done
+  tar -xzf "$dist/$tgz" -O | grep -qaF "$source" && fail "$tgz holds the build path $source"
   # Times from the commit: zip entries (two-second resolution) and package files.
   unzip -Z -T "$dist/$zip" | awk '/^-/ {print $7}' | sort -u | while read -r zip_time; do
     zip_time=$(date -u -d "${zip_time:0:8} ${zip_time:9:2}:${zip_time:11:2}:${zip_time:13:2}" +%s)
@@ -248,7 +269,7 @@ passed=0 failed=0
 for check in zip_holds_the_plugin_and_its_texts deb_holds_kvox_its_docs_and_real_depends \
   completion_offers_subcommands_options_and_codes page_is_one_self_contained_file versions_agree_with_cmake \
   unpacked_kvox_runs_and_decodes library_packages_hold_the_library_and_what_builds_on_it \
-  programs_build_against_the_unpacked_packages \
+  programs_build_against_the_unpacked_packages npm_tarball_holds_the_package_and_runs \
   lintian_reports_no_errors artefacts_are_reproducible; do
   if output=$( ($check) 2>&1); then
     passed=$((passed + 1))
