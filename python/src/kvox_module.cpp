@@ -4,6 +4,7 @@
 // arguments arrive already checked and converted by kvox/__init__.py.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 
@@ -186,7 +187,8 @@ std::vector<std::string> SoundTypes() {
 }
 
 // What each type's header can describe, as kvox holds them: sizes that would wrap are never written.
-std::optional<int64_t> LargestFrames(int format) {
+// -1 for types whose sizes never run out.
+int64_t LargestFrames(int format) {
   switch (format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_W64:
     case SF_FORMAT_RF64:
@@ -194,7 +196,7 @@ std::optional<int64_t> LargestFrames(int format) {
     case SF_FORMAT_OGG:
     case SF_FORMAT_MPEG:
     case SF_FORMAT_RAW:
-      return std::nullopt;
+      return -1;
     case SF_FORMAT_FLAC:
       return (int64_t{1} << 36) - 1;
     case SF_FORMAT_SDS:
@@ -303,7 +305,12 @@ class SoundSource : public Source {
   }
   int Channels() const override { return info_.channels; }
   int Rate() const override { return info_.samplerate; }
-  bool ShortsAsTheyAre() const override { return true; }
+  // libsndfile hands float and double samples to a 16-bit read unscaled (0.5 becomes 0), which would
+  // code a float file as silence: those go through the float path, scaled by 32768 like float data.
+  bool ShortsAsTheyAre() const override {
+    const int subtype = info_.format & SF_FORMAT_SUBMASK;
+    return subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE;
+  }
   size_t ReadShorts(int16_t* out, size_t frames) override {
     return Checked(sf_readf_short(file_, out, static_cast<sf_count_t>(frames)));
   }
@@ -474,14 +481,14 @@ struct PendingHandle {
 // made under a temporary name and renamed when complete.
 void DecodeInto(VoxSource& source, const std::string& path, int format, const std::string& type) {
   const int64_t frames = *source.Frames();
-  std::optional<int64_t> largest = LargestFrames(format);
-  if (largest && frames > *largest) {
+  int64_t largest = LargestFrames(format);
+  if (largest >= 0 && frames > largest) {
     if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
       format = SF_FORMAT_RF64 | (format & SF_FORMAT_SUBMASK);
-      largest = std::nullopt;
+      largest = -1;
     } else {
       Fail(KVOX_ETOOLONG, path, "too long for a ." + type + " file, which describes at most " +
-                                    std::to_string(*largest) + " frames; this audio has " + std::to_string(frames) +
+                                    std::to_string(largest) + " frames; this audio has " + std::to_string(frames) +
                                     " (write .wav, which becomes RF64 past 4 GiB, or .w64, .caf or .flac)");
     }
   }
@@ -506,12 +513,11 @@ void DecodeInto(VoxSource& source, const std::string& path, int format, const st
   if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64 && type != "rf64") {
     sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
   }
-  const int64_t most = largest.value_or(-1);  // -1: no limit
   std::vector<int16_t> step(StepFrames(1));
   int64_t written = 0;
   while (size_t count = source.ReadShorts(step.data(), step.size())) {
     written += static_cast<int64_t>(count);
-    if (most >= 0 && written > most) Fail(KVOX_ETOOLONG, path, "too long for a ." + type + " file");
+    if (largest >= 0 && written > largest) Fail(KVOX_ETOOLONG, path, "too long for a ." + type + " file");
     if (sf_writef_short(file, step.data(), static_cast<sf_count_t>(count)) != static_cast<sf_count_t>(count)) {
       Fail(KVOX_EIO, path, std::string("writing failed: ") + sf_strerror(file));
     }
