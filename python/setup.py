@@ -51,7 +51,7 @@ extension = Extension(
     library_dirs=library_dirs,
     libraries=["kvox", "sndfile"],
     define_macros=[("KVOX_PACKAGE_VERSION", '"%s"' % version())],
-    extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-O2", *compile_flags],
+    extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-O3", *compile_flags],
     extra_link_args=["-Wl,--as-needed", *link_flags],
     language="c++",
 )
@@ -60,7 +60,7 @@ setup(
     name="kvox",
     version=version(),
     description="Kestrovan VOX telephony voice files (G.711 and 4-bit ADPCM) on libkvox, with numpy and Dask",
-    long_description=(source / "python" / "README.md").read_text(),
+    long_description=(here / "README.md").read_text(),
     long_description_content_type="text/markdown",
     license="MIT",
     python_requires=">=3.9",

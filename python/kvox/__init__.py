@@ -197,8 +197,7 @@ def read(path: PathLike, coding: Optional[str] = None, dtype: str = "int16") -> 
     kind = _dtype_kind(dtype)
     reader = _kvox.Reader(_path(path), _coding_number(coding, required=False))
     try:
-        rate = reader.info()["samplerate"]
-        return reader.read(-1, kind), rate
+        return reader.read(-1, kind), reader.rate()
     finally:
         reader.close()
 

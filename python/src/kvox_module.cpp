@@ -599,6 +599,8 @@ class Reader {
     file_ = std::make_unique<VoxFile>(path_, named);
   }
 
+  int Rate() const { return file_->Info().rate; }
+
   py::dict Info() {
     std::optional<kvox_detection> detection;
     const kvox_info& info = file_->Info();
@@ -884,6 +886,7 @@ PYBIND11_MODULE(_kvox, m) {
   py::class_<Reader>(m, "Reader")
       .def(py::init<const py::object&, int>())
       .def("info", &Reader::Info)
+      .def("rate", &Reader::Rate)
       .def("read", &Reader::Read)
       .def("close", &Reader::Close);
   py::class_<Decoder>(m, "Decoder").def(py::init<int>()).def("decode", &Decoder::Decode).def("reset", &Decoder::Reset);
