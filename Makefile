@@ -77,7 +77,7 @@ test-dist: dist
 # UndefinedBehaviorSanitizer (clang, build/fuzz), then new corpus entries minimised into tests/fuzz/corpus.
 # docs/fuzzing.md says how to run it for longer and what to do with a finding.
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS ?= recognition reading writing dialog
+FUZZ_TARGETS ?= recognition reading writing dialog library
 
 .PHONY: fuzz tsan
 fuzz: deps

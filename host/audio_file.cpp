@@ -236,65 +236,32 @@ void SoundWriter::Finish() {
   }
 }
 
-Resampler::Resampler(double input_rate_hz, double output_rate_hz) : ratio_(output_rate_hz / input_rate_hz) {
-  soxr_error_t error = nullptr;
-  soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-  // One thread each: kvox runs files in parallel itself.
-  soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-  soxr_ = soxr_create(input_rate_hz, output_rate_hz, 1, &error, nullptr, &quality, &runtime);
-  if (soxr_ == nullptr || error != nullptr) {
-    throw std::runtime_error(std::string("rate conversion cannot start: ") + (error ? error : "unknown"));
+Resampler::Resampler(double input_rate_hz, double output_rate_hz) {
+  int error = KVOX_OK;
+  resampler_ = kvox_resampler_new(input_rate_hz, output_rate_hz, &error);
+  if (resampler_ == nullptr) {
+    throw std::runtime_error(std::string("rate conversion cannot start: ") + kvox_strerror(error));
   }
 }
 
-Resampler::~Resampler() {
-  if (soxr_ != nullptr) soxr_delete(soxr_);
-}
+Resampler::~Resampler() { kvox_resampler_free(resampler_); }
 
 void Resampler::Process(const float* input, size_t count, std::vector<float>& output) {
-  while (count > 0) {
-    size_t room = static_cast<size_t>(std::ceil(static_cast<double>(count) * ratio_)) + 64;
-    size_t start = output.size();
-    output.resize(start + room);
-    size_t used = 0;
-    size_t made = 0;
-    soxr_error_t error = soxr_process(soxr_, input, count, &used, output.data() + start, room, &made);
-    if (error != nullptr) throw std::runtime_error(std::string("rate conversion failed: ") + error);
-    output.resize(start + made);
-    input += used;
-    count -= used;
-  }
+  const size_t start = output.size();
+  output.resize(start + kvox_resample_room(resampler_, count));
+  output.resize(start + kvox_resample(resampler_, input, count, output.data() + start));
 }
 
 void Resampler::Flush(std::vector<float>& output) {
   for (;;) {
-    constexpr size_t room = 4096;
-    size_t start = output.size();
-    output.resize(start + room);
-    size_t made = 0;
-    soxr_error_t error = soxr_process(soxr_, nullptr, 0, nullptr, output.data() + start, room, &made);
-    if (error != nullptr) throw std::runtime_error(std::string("rate conversion failed: ") + error);
+    const size_t start = output.size();
+    output.resize(start + kvox_resample_room(resampler_, 0));
+    const size_t made = kvox_resample_flush(resampler_, output.data() + start);
     output.resize(start + made);
     if (made == 0) return;
   }
 }
 
-size_t MixToMono(float* samples, size_t frames, int channels) {
-  if (channels == 1) return frames;
-  const float scale = 1.0f / static_cast<float>(channels);
-  for (size_t frame = 0; frame < frames; ++frame) {
-    const float* first = samples + frame * static_cast<size_t>(channels);
-    float sum = 0;
-    for (int channel = 0; channel < channels; ++channel) sum += first[channel];
-    samples[frame] = sum * scale;
-  }
-  return frames;
-}
+size_t MixToMono(float* samples, size_t frames, int channels) { return kvox_mix_to_mono(samples, frames, channels); }
 
-void ToPcm16(const float* input, size_t count, int16_t* output) {
-  for (size_t i = 0; i < count; ++i) {
-    // A float file may hold values past full scale, or even NaN, which becomes silence.
-    float scaled = std::isnan(input[i]) ? 0.0f : std::clamp(input[i] * 32768.0f, -32768.0f, 32767.0f);
-    output[i] = static_cast<int16_t>(std::lrint(scaled));
-  }
-}
+void ToPcm16(const float* input, size_t count, int16_t* output) { kvox_float_to_pcm16(input, count, output); }

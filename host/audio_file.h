@@ -3,7 +3,7 @@
 #pragma once
 
 #include <sndfile.h>
-#include <soxr.h>
+#include <kvox.h>
 
 #include <cstdint>
 #include <optional>
@@ -90,7 +90,7 @@ class SoundWriter : public PcmSink {
   std::string extension_;
 };
 
-// Rate conversion of one mono stream at libsoxr's high quality.
+// Rate conversion of one mono stream, as libkvox converts (libsoxr at high quality).
 class Resampler {
  public:
   Resampler(double input_rate_hz, double output_rate_hz);
@@ -104,8 +104,7 @@ class Resampler {
   void Flush(std::vector<float>& output);
 
  private:
-  soxr_t soxr_ = nullptr;
-  double ratio_ = 1;
+  kvox_resampler* resampler_ = nullptr;
 };
 
 // Averages the channels of interleaved frames into mono, in place; returns the mono samples.

@@ -23,7 +23,7 @@ namespace {
 
 std::string OutputName(const fs::path& relative, const BatchRequest& request, const fs::path& folder) {
   fs::path name = relative;
-  name.replace_extension(request.vox_word ? ".vox" : ".wav");
+  name.replace_extension(request.vox_output ? ".vox" : ".wav");
   return (folder / name).lexically_normal().string();
 }
 
@@ -174,8 +174,8 @@ void Convert(const BatchRequest& request, const BatchItem& item, size_t index, B
       TranscodeRequest job;
       job.input = item.input;
       job.output = item.output;
-      job.vox_word = request.vox_word;
-      if (!request.vox_word) job.sound_format = SoundFormatForName(item.output);  // a .wav name
+      job.vox_output = request.vox_output;
+      if (!request.vox_output) job.sound_format = SoundFormatForName(item.output);  // a .wav name
       job.raw_format = request.raw_format;
       job.raw_option_name = "--from";
       job.read_ahead = request.jobs == 1;  // more jobs keep the cores busy already

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "plugin/catalogue.h"
+#include "host/codes.h"
 
 struct BatchRequest {
   std::vector<std::string> paths;  // files and folders
   std::string output_folder;
-  std::optional<OptionsWord> vox_word;    // --to CODE (with the header flag); empty for --to wav
-  std::optional<OptionsWord> raw_format;  // --from CODE, for raw VOX inputs
+  std::optional<VoxOutputKind> vox_output;  // --to CODE (and --no-header); empty for --to wav
+  std::optional<kvox_coding> raw_format;    // --from CODE, for raw VOX inputs
   int jobs = 1;
   bool progress_bar = false;  // only on a terminal
 };

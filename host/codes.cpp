@@ -1,42 +1,26 @@
 #include "host/codes.h"
 
-#include <algorithm>
-#include <cctype>
-
-namespace {
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
+std::string_view TagOf(kvox_coding coding) {
+  const char* tag = kvox_coding_tag(coding);
+  return tag ? std::string_view(tag) : std::string_view();
 }
 
-}  // namespace
-
-std::string_view TagOf(OptionsWord word) {
-  const char* tag = TagForWriting(word);
-  return tag ? std::string_view(tag, FileTagLength) : std::string_view();
+std::string_view AliasOf(kvox_coding coding) {
+  const char* alias = kvox_coding_alias(coding);
+  return alias ? std::string_view(alias) : std::string_view();
 }
 
-std::string_view AliasOf(OptionsWord word) {
-  for (const CodingSpelling& name : CodingNames) {
-    if (name.word == word) return name.alias;
-  }
-  return {};
-}
-
-std::optional<OptionsWord> ParseCodingName(std::string_view text) {
-  for (const CodingSpelling& name : CodingNames) {
-    if (SameIgnoringCase(text, name.alias) || SameIgnoringCase(text, TagOf(name.word))) return name.word;
-  }
-  return std::nullopt;
+std::optional<kvox_coding> ParseCodingName(std::string_view text) {
+  kvox_coding coding = KVOX_CODING_NONE;
+  if (kvox_coding_from_name(std::string(text).c_str(), &coding) != KVOX_OK) return std::nullopt;
+  return coding;
 }
 
 std::string CodingNameList() {
   std::string list;
-  for (const CodingSpelling& name : CodingNames) {
+  for (kvox_coding coding : AllCodings) {
     if (!list.empty()) list += ", ";
-    list += std::string(TagOf(name.word)) + "|" + std::string(name.alias);
+    list += std::string(TagOf(coding)) + "|" + std::string(AliasOf(coding));
   }
   return list;
 }

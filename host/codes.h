@@ -1,35 +1,28 @@
 // The names a user gives a VOX coding on the command line: the four-letter tag ("064A") in any case, or a
-// readable alias ("alaw"). Each names one options word of the plug-in, always one of 1 to 6.
+// readable alias ("alaw"), as libkvox reads them.
 #pragma once
 
-#include <array>
+#include <kvox.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "plugin/catalogue.h"
+// The six codings in the catalogue's order.
+inline constexpr kvox_coding AllCodings[KVOX_CODING_COUNT] = {KVOX_ALAW,   KVOX_ALAW48, KVOX_ULAW,
+                                                              KVOX_ULAW48, KVOX_ADPCM,  KVOX_ADPCM24};
 
-struct CodingSpelling {
-  OptionsWord word;        // 1..6, the plug-in's format code with no flags
-  std::string_view alias;  // kvox's own readable name
-};
+std::string_view TagOf(kvox_coding coding);
+std::string_view AliasOf(kvox_coding coding);
 
-inline constexpr std::array<CodingSpelling, 6> CodingNames{{
-    {1, "alaw"},
-    {2, "alaw48"},
-    {3, "ulaw"},
-    {4, "ulaw48"},
-    {5, "adpcm"},
-    {6, "adpcm24"},
-}};
-static_assert(CodingNames[3].word == 4 && CodingNames[3].alias == "ulaw48");
-
-// The plug-in's tag for a word 1..6 (the catalogue's, so it is never restated here).
-std::string_view TagOf(OptionsWord word);
-std::string_view AliasOf(OptionsWord word);
-
-// The word named by a tag or alias, compared without regard to case; nothing for any other text.
-std::optional<OptionsWord> ParseCodingName(std::string_view text);
+// The coding named by a tag or alias, compared without regard to case; nothing for any other text.
+std::optional<kvox_coding> ParseCodingName(std::string_view text);
 
 // "064A|alaw, 048A|alaw48, ..." for error messages and help texts.
 std::string CodingNameList();
+
+// What a VOX output is: its coding, and whether it carries the tag.
+struct VoxOutputKind {
+  kvox_coding coding = KVOX_CODING_NONE;
+  bool tag = true;
+};

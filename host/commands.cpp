@@ -15,31 +15,24 @@
 
 namespace {
 
-// What info learns about one file through the plug-in.
+// What info learns about one file through libkvox.
 struct FileFacts {
   std::string file;
-  std::string error;  // empty when the plug-in took and opened the file
-  bool tagged = false;
-  OptionsWord opened_word = 0;
-  OptionsWord read_word = 0;  // the word reads use (a raw file's chosen coding)
-  std::string display_name;
-  std::optional<int32_t> rate_hz;
-  std::optional<int64_t> decoded_bytes;
-  bool decoded_at_least = false;  // the plug-in's figure is its ceiling: the file decodes to more
+  std::string error;  // empty when the file was taken and opened
+  kvox_info info{};   // info.coding is 0 while a raw file's coding is not settled
   std::string note;
-  std::optional<RawVoxDetection> detection;  // what a raw file's content says of it
+  std::optional<kvox_detection> detection;  // what a raw file's content says of it
 };
 
 // How the coding of a raw file that reads was chosen, in a few words.
-std::string ChoiceNote(const RawFormatChoice& choice) {
-  if (choice.source != "content") return "coding from " + choice.source;
-  const RawVoxDetection& detection = *choice.detection;
-  if (detection.rate && detection.rate_confidence >= ActOnConfidence) return "coding and rate from content";
-  return "coding from content, 8000 Hz assumed; --format " + std::string(AliasOf(WordFor(*detection.coding, 6000))) +
+std::string ChoiceNote(const kvox_info& info) {
+  if (info.coding_from == KVOX_FROM_NAMED) return "coding from --format";
+  if (info.rate_from == KVOX_FROM_CONTENT) return "coding and rate from content";
+  return "coding from content, 8000 Hz assumed; --format " + std::string(AliasOf(AtRate(info.coding, 6000))) +
          " reads it at 6000 Hz";
 }
 
-FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_format) {
+FileFacts InspectFile(const std::string& path, std::optional<kvox_coding> raw_format) {
   FileFacts facts;
   facts.file = path;
   try {
@@ -47,37 +40,24 @@ FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_fo
     if (!PluginTakes(path)) {
       throw FileError(path, "not a VOX file: it has no coding tag and its name does not end in .vox");
     }
-    VoxReader reader(path);
-    facts.tagged = reader.Tagged();
-    facts.opened_word = facts.read_word = reader.OpenedWord();
-    if (facts.tagged) {
-      facts.rate_hz = reader.RateHz();
-      facts.decoded_bytes = reader.SizeBytes();
-      // Past its ceiling the plug-in reports the ceiling, or 0 for a file too long to measure at all.
-      if (reader.ExpectedBytes() > LargestReportedBytes &&
-          (*facts.decoded_bytes == LargestReportedBytes || *facts.decoded_bytes == 0)) {
-        facts.decoded_bytes = LargestReportedBytes;
-        facts.decoded_at_least = true;
-      }
-    } else {
-      const RawFormatChoice choice = ChooseRawFormat(path, raw_format, "--format");
-      // info reports the content even when --format names the coding, so the two can be compared.
-      facts.detection = choice.detection ? *choice.detection : DetectRawFile(path);
-      if (choice.word) {
-        reader.SetFormat(*choice.word);
-        facts.read_word = *choice.word;
-        facts.rate_hz = reader.RateHz();
-        facts.note = ChoiceNote(choice);
-        // The plug-in's decoded size stays as computed before the coding was set, so count what reads give.
-        int16_t block[BlockSize / 2];
-        while (reader.Read(block) > 0) {
-        }
-        facts.decoded_bytes = reader.DeliveredBytes();
-      } else {
-        facts.note = "coding not settled; " + choice.advice;
-      }
+    int error = KVOX_OK;
+    kvox_file* file = kvox_open(path.c_str(), raw_format.value_or(KVOX_CODING_NONE), &facts.info, &error);
+    kvox_close(file);
+    if (file == nullptr && error != KVOX_EUNDECIDED) {
+      throw FileError(path, error == KVOX_EIO ? "the plug-in cannot open it" : kvox_strerror(error));
     }
-    facts.display_name = reader.DisplayName();
+    if (!facts.info.tagged) {
+      // info reports the content even when --format names the coding, so the two can be compared.
+      facts.detection = facts.info.detection;
+      if (!facts.info.detected) {
+        kvox_detection detection{};
+        error = kvox_detect_file(path.c_str(), &detection);
+        if (error != KVOX_OK) throw FileError(path, kvox_strerror(error));
+        facts.detection = detection;
+      }
+      facts.note = file != nullptr ? ChoiceNote(facts.info)
+                                   : "coding not settled; " + Advice(*facts.detection, "--format");
+    }
   } catch (const std::exception& failure) {
     facts.error = failure.what();
   }
@@ -85,22 +65,20 @@ FileFacts InspectFile(const std::string& path, std::optional<OptionsWord> raw_fo
 }
 
 std::optional<double> DurationSeconds(const FileFacts& facts) {
-  if (!facts.rate_hz || !facts.decoded_bytes || *facts.rate_hz <= 0) return std::nullopt;
-  const double seconds = static_cast<double>(*facts.decoded_bytes / 2) / *facts.rate_hz;
-  // A lower bound is cut down to the figures shown, never rounded up past what is known.
-  return facts.decoded_at_least ? std::floor(seconds * 1e6) / 1e6 : seconds;
+  if (facts.info.coding == KVOX_CODING_NONE || facts.info.rate <= 0) return std::nullopt;
+  return static_cast<double>(facts.info.frames) / facts.info.rate;
 }
 
+const char* ShownDisplayName(const FileFacts& facts) { return kvox_coding_display_name(facts.info.coding); }
+
 void PrintText(const FileFacts& facts) {
-  std::string line = facts.file + ": " + (facts.tagged ? "tagged " + std::string(TagOf(facts.opened_word)) : "raw");
-  line += ", " + facts.display_name;
+  const kvox_info& info = facts.info;
+  std::string line = facts.file + ": " + (info.tagged ? "tagged " + std::string(TagOf(info.coding)) : "raw");
+  line += std::string(", ") + ShownDisplayName(facts);
   if (auto seconds = DurationSeconds(facts)) {
-    if (facts.decoded_at_least) *seconds = std::floor(*seconds * 1e3) / 1e3;
-    const char* at_least = facts.decoded_at_least ? "at least " : "";
     char figures[200];
-    std::snprintf(figures, sizeof(figures), ", %d Hz, %s%.3f s, %s%" PRId64 " bytes of 16-bit mono PCM%s",
-                  *facts.rate_hz, at_least, *seconds, at_least, *facts.decoded_bytes,
-                  facts.decoded_at_least ? " (more than the plug-in can report)" : "");
+    std::snprintf(figures, sizeof(figures), ", %d Hz, %.3f s, %" PRId64 " bytes of 16-bit mono PCM", info.rate,
+                  *seconds, info.frames * 2);
     line += figures;
   }
   if (!facts.note.empty()) line += " (" + facts.note + ")";
@@ -114,37 +92,51 @@ std::string JsonNumber(double number, int decimals) {
   return text;
 }
 
-template <typename T>
-std::string JsonOptional(const std::optional<T>& value) {
-  return value ? std::to_string(*value) : "null";
+std::string JsonCount(int value) { return value != 0 ? std::to_string(value) : "null"; }
+
+// The detector's names for the coding families, as scripts already read them.
+const char* DetectedName(kvox_coding coding) {
+  switch (AtRate(coding, 8000)) {
+    case KVOX_ALAW:
+      return "alaw";
+    case KVOX_ULAW:
+      return "mulaw";
+    case KVOX_ADPCM:
+      return "adpcm";
+    default:
+      return nullptr;
+  }
 }
 
-std::string DetectionJson(const RawVoxDetection& detection) {
-  const std::optional<DetectedCoding> coding = ReportedCoding(detection);
-  std::string json = "{\"coding\": " + (coding ? JsonQuoted(CodingName(*coding)) : std::string("null"));
-  json += ", \"confidence\": " + JsonNumber(ShownConfidence(detection.confidence, 6), 6);
-  json += ", \"reason\": " + JsonQuoted(ReadableReason(detection));
-  json += ", \"rate\": " + JsonOptional(detection.rate);
+std::string DetectionJson(const kvox_detection& detection) {
+  const char* coding = DetectedName(detection.coding);
+  std::string json = "{\"coding\": " + (coding ? JsonQuoted(coding) : std::string("null"));
+  json += ", \"confidence\": " + JsonNumber(detection.confidence, 6);
+  json += ", \"reason\": " + JsonQuoted(detection.reason);
+  json += ", \"rate\": " + JsonCount(detection.rate);
   json += ", \"rate_confidence\": " + JsonNumber(detection.rate_confidence, 2);
-  json += ", \"rate_hint\": " + JsonOptional(detection.rate_hint);
+  json += ", \"rate_hint\": " + JsonCount(detection.rate_hint);
   json += ", \"t\": " + JsonNumber(detection.t, 3);
-  json += ", \"best\": " + (detection.best.empty() ? std::string("null") : JsonQuoted(detection.best));
+  json += ", \"best\": " + (detection.best[0] == '\0' ? std::string("null") : JsonQuoted(detection.best));
   return json + "}";
 }
 
 void PrintJson(const FileFacts& facts, bool last) {
-  std::string tag = facts.tagged ? JsonQuoted(std::string(TagOf(facts.opened_word))) : "null";
+  const kvox_info& info = facts.info;
+  std::string tag = info.tagged ? JsonQuoted(std::string(TagOf(info.coding))) : "null";
   std::printf("  {\"path\": %s, \"tagged\": %s, \"format\": %s, \"file\": %s, ", JsonQuoted(facts.file).c_str(),
-              facts.tagged ? "true" : "false", tag.c_str(), JsonQuoted(facts.file).c_str());
+              info.tagged ? "true" : "false", tag.c_str(), JsonQuoted(facts.file).c_str());
   if (!facts.error.empty()) {
     std::printf("\"vox\": false, \"error\": %s}%s\n", JsonQuoted(facts.error).c_str(), last ? "" : ",");
     return;
   }
-  std::printf("\"vox\": true, \"form\": \"%s\", \"tag\": %s, \"options_word\": %u, \"display_name\": %s, ",
-              facts.tagged ? "tagged" : "raw", tag.c_str(), facts.read_word, JsonQuoted(facts.display_name).c_str());
+  std::printf("\"vox\": true, \"form\": \"%s\", \"tag\": %s, \"options_word\": %d, \"display_name\": %s, ",
+              info.tagged ? "tagged" : "raw", tag.c_str(), static_cast<int>(info.coding),
+              JsonQuoted(ShownDisplayName(facts)).c_str());
   if (auto seconds = DurationSeconds(facts)) {
-    std::printf("\"rate_hz\": %d, \"duration_s\": %.6f, \"decoded_bytes\": %" PRId64 ", \"duration_at_least\": %s",
-                *facts.rate_hz, *seconds, *facts.decoded_bytes, facts.decoded_at_least ? "true" : "false");
+    // Sizes come from the file's length, exact at any length, so the duration is never a lower bound.
+    std::printf("\"rate_hz\": %d, \"duration_s\": %.6f, \"decoded_bytes\": %" PRId64 ", \"duration_at_least\": false",
+                info.rate, *seconds, info.frames * 2);
   } else {
     std::printf("\"rate_hz\": null, \"duration_s\": null, \"decoded_bytes\": null, \"duration_at_least\": null");
   }
@@ -168,7 +160,7 @@ int RunOne(const TranscodeRequest& request) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& files, std::optional<OptionsWord> raw_format, bool json) {
+int RunInfo(const std::vector<std::string>& files, std::optional<kvox_coding> raw_format, bool json) {
   int status = 0;
   if (json) std::printf("[\n");
   for (size_t i = 0; i < files.size(); ++i) {
@@ -187,7 +179,7 @@ int RunInfo(const std::vector<std::string>& files, std::optional<OptionsWord> ra
   return status;
 }
 
-int RunDecode(const std::string& input, const std::string& output, std::optional<OptionsWord> raw_format) {
+int RunDecode(const std::string& input, const std::string& output, std::optional<kvox_coding> raw_format) {
   TranscodeRequest request;
   request.input = input;
   request.output = output;
@@ -203,29 +195,24 @@ int RunDecode(const std::string& input, const std::string& output, std::optional
   return RunOne(request);
 }
 
-int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header,
-              std::optional<OptionsWord> raw_format) {
+int RunEncode(const std::string& input, const std::string& output, kvox_coding coding, bool no_header,
+              std::optional<kvox_coding> raw_format) {
   TranscodeRequest request;
   request.input = input;
   request.output = output;
   request.raw_format = raw_format;
   request.raw_option_name = "--from";
-  request.vox_word = code | (no_header ? NoHeaderFlag : 0);
+  request.vox_output = VoxOutputKind{coding, !no_header};
   request.standard_streams = true;
   return RunOne(request);
 }
 
 int RunFormats() {
   std::printf("%-5s %-8s %7s %7s  %s\n", "TAG", "ALIAS", "RATE", "KBIT/S", "DISPLAY NAME");
-  for (const CodingSpelling& name : CodingNames) {
-    int32_t rate = 0;
-    int16_t bits = 0;
-    int16_t channels = 0;
-    GetSuggestedSampleType2(&rate, &bits, &channels, name.word);
-    // A sample takes 16 / (PCM bytes per file byte) coded bits: 8 for G.711, 4 for ADPCM.
-    int kbit_per_s = rate * 16 / PcmBytesPerFileByte(name.word) / 1000;
-    std::printf("%-5s %-8s %7d %7d  %s\n", std::string(TagOf(name.word)).c_str(), std::string(name.alias).c_str(), rate,
-                kbit_per_s, DisplayName(name.word));
+  for (kvox_coding coding : AllCodings) {
+    const int rate = kvox_coding_rate(coding);
+    std::printf("%-5s %-8s %7d %7d  %s\n", std::string(TagOf(coding)).c_str(), std::string(AliasOf(coding)).c_str(), rate,
+                rate * kvox_coding_bits(coding) / 1000, kvox_coding_display_name(coding));
   }
   return 0;
 }

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "plugin/catalogue.h"
+#include "host/codes.h"
 
-int RunInfo(const std::vector<std::string>& files, std::optional<OptionsWord> raw_format, bool json);
-int RunDecode(const std::string& input, const std::string& output, std::optional<OptionsWord> raw_format);
+int RunInfo(const std::vector<std::string>& files, std::optional<kvox_coding> raw_format, bool json);
+int RunDecode(const std::string& input, const std::string& output, std::optional<kvox_coding> raw_format);
 // `raw_format`: the coding of a raw VOX input (--from), since --format names the output's.
-int RunEncode(const std::string& input, const std::string& output, OptionsWord code, bool no_header,
-              std::optional<OptionsWord> raw_format);
+int RunEncode(const std::string& input, const std::string& output, kvox_coding coding, bool no_header,
+              std::optional<kvox_coding> raw_format);
 int RunFormats();

@@ -24,7 +24,7 @@ std::string CheckCodingName(const std::string& text) {
   return ParseCodingName(text) ? std::string() : "unknown coding '" + text + "'; use one of " + CodingNameList();
 }
 
-std::optional<OptionsWord> CodingOption(const std::string& text) {
+std::optional<kvox_coding> CodingOption(const std::string& text) {
   return text.empty() ? std::nullopt : ParseCodingName(text);
 }
 
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{"kvox: inspect, decode, encode and batch-convert Kestrovan VOX files through the plug-in"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", VersionReport, "Print kvox's version and the plug-in's, and exit");
+  app.set_version_flag("--version", VersionReport, "Print kvox's version and libkvox's, and exit");
   const std::string code_help = "CODE: a tag or alias, " + CodingNameList() + " (any case)";
   app.footer(code_help);
 
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "kvox: --no-header applies to VOX outputs only, not to --to wav\n");
       return UsageStatus;
     }
-    if (!to_wav) batch.vox_word = *ParseCodingName(convert_to) | (convert_no_header ? NoHeaderFlag : 0);
+    if (!to_wav) batch.vox_output = VoxOutputKind{*ParseCodingName(convert_to), !convert_no_header};
     batch.raw_format = CodingOption(convert_from);
     batch.progress_bar = isatty(STDERR_FILENO) != 0;
     return RunConvert(batch);

@@ -1,11 +1,10 @@
-// Where one output file is written. A regular file, or a name not yet taken, is written under a temporary
-// name in its own folder and renamed over the final name only once it is complete, so a failed or
-// interrupted run leaves neither a half-written file nor a damaged earlier one. Anything else that already
-// exists (a device such as /dev/null or /dev/full, a pipe) cannot be renamed over and is written directly.
+// Where one output file is written: through libkvox's pending outputs, under a temporary name in its own
+// folder, renamed over the final name only once complete; a device or pipe (/dev/null, /dev/full) is
+// written directly. A failed or interrupted run leaves neither a half-written file nor a damaged earlier one.
 #pragma once
 
+#include <kvox.h>
 #include <signal.h>
-#include <sys/types.h>
 
 #include <string>
 
@@ -18,24 +17,17 @@ class PendingOutput {
   PendingOutput& operator=(const PendingOutput&) = delete;
 
   // The path the writer opens: the temporary name, or the final one for a direct output.
-  const std::string& WritePath() const { return write_path_; }
-  const std::string& FinalPath() const { return final_path_; }
-
+  std::string WritePath() const { return kvox_pending_path(pending_); }
   // Gives the finished file its final name (and the mode a new file or the replaced one would have).
   void Commit();
 
  private:
   std::string final_path_;
-  std::string write_path_;
-  bool direct_ = false;
-  bool committed_ = false;
-  mode_t final_mode_ = 0644;
-  int cleanup_slot_ = -1;
+  kvox_pending* pending_ = nullptr;
 };
 
-// Once, at program start before any thread: learns the file creation mask and makes SIGINT, SIGTERM,
-// SIGHUP and SIGPIPE (a reader of standard output that went away) remove every pending temporary file
-// before the program ends.
+// Once, at program start before any thread: makes SIGINT, SIGTERM, SIGHUP and SIGPIPE (a reader of
+// standard output that went away) remove every pending temporary file before the program ends.
 void PrepareOutputFiles();
 
 // Holds back the signals above for its lifetime, so that a file made meanwhile is registered for removal,

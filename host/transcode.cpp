@@ -27,7 +27,7 @@ namespace {
 // outweighs everything kvox itself does; the plug-in's side still moves at most one block per call.
 size_t StepFrames(int channels) {
   constexpr size_t StepSamples = size_t{1} << 19;  // 1 MiB of 16-bit samples
-  return std::max<size_t>(BlockSize / 2, StepSamples / static_cast<size_t>(std::max(channels, 1)));
+  return std::max<size_t>(8192, StepSamples / static_cast<size_t>(std::max(channels, 1)));
 }
 
 // Where the audio comes from: a VOX file through the plug-in, or an audio file through libsndfile.
@@ -53,30 +53,10 @@ struct InputFile {
 class VoxSource : public PcmSource {
  public:
   VoxSource(const TranscodeRequest& request, const InputFile& input, std::vector<std::string>& notes)
-      : reader_(input.path, input.name) {
-    if (!reader_.Tagged()) {
-      RawFormatChoice choice = ChooseRawFormat(input.path, request.raw_format, request.raw_option_name, input.name);
-      if (!choice.word) throw FileError(input.name, choice.reason);
-      notes.insert(notes.end(), choice.notes.begin(), choice.notes.end());
-      reader_.SetFormat(*choice.word);
-    } else if (request.raw_format && *request.raw_format != reader_.OpenedWord()) {
-      notes.push_back(input.name + ": tagged " + std::string(TagOf(reader_.OpenedWord())) +
-                      ", which decides its coding; " + request.raw_option_name + " applies to raw files only");
-    }
-    expected_bytes_ = std::max<int64_t>(reader_.ExpectedBytes(), 1);
-  }
+      : reader_(input.path, input.name, request.raw_format, request.raw_option_name, notes) {}
   int Channels() const override { return 1; }
   int RateHz() const override { return reader_.RateHz(); }
-  size_t ReadShorts(int16_t* samples, size_t max_frames) override {
-    // Whole blocks, as many as fit; a short block means the end of the file.
-    size_t filled = 0;
-    while (filled + BlockSize / 2 <= max_frames) {
-      size_t got = reader_.Read(samples + filled);
-      filled += got;
-      if (got < BlockSize / 2) break;
-    }
-    return filled;
-  }
+  size_t ReadShorts(int16_t* samples, size_t max_frames) override { return reader_.Read(samples, max_frames); }
   size_t ReadFloats(float* samples, size_t max_frames) override {
     shorts_.resize(max_frames);
     size_t count = ReadShorts(shorts_.data(), max_frames);
@@ -84,14 +64,14 @@ class VoxSource : public PcmSource {
     return count;
   }
   double FractionDone() const override {
-    return std::min(1.0, static_cast<double>(reader_.DeliveredBytes()) / static_cast<double>(expected_bytes_));
+    const int64_t frames = std::max<int64_t>(reader_.Info().frames, 1);
+    return std::min(1.0, static_cast<double>(reader_.DeliveredFrames()) / static_cast<double>(frames));
   }
-  std::optional<int64_t> ExpectedFrames() const override { return reader_.ExpectedBytes() / 2; }
+  std::optional<int64_t> ExpectedFrames() const override { return reader_.Info().frames; }
 
  private:
   VoxReader reader_;
   std::vector<int16_t> shorts_;
-  int64_t expected_bytes_ = 1;
 };
 
 class SoundSource : public PcmSource {
@@ -291,13 +271,13 @@ int64_t CopyIntoSoundFile(const TranscodeRequest& request, PcmSource& source, Pc
 }
 
 // Refuses, before the output is created, a VOX output longer than the plug-in can measure.
-void CheckVoxLength(const PcmSource& source, OptionsWord word, const std::string& output_name) {
+void CheckVoxLength(const PcmSource& source, VoxOutputKind kind, const std::string& output_name) {
   const std::optional<int64_t> frames = source.ExpectedFrames();
   if (!frames) return;
   // At another rate the count is what rate conversion will make of it, give or take a sample.
-  const int64_t samples = *frames * SampleRate(word) / std::max(source.RateHz(), 1);
-  const int64_t bytes = VoxFileBytes(word, samples);
-  if (bytes > LargestVoxFileBytes) {
+  const int64_t samples = *frames * kvox_coding_rate(kind.coding) / std::max(source.RateHz(), 1);
+  const int64_t bytes = kvox_file_bytes(kind.coding, kind.tag ? 0 : KVOX_NO_TAG, samples);
+  if (bytes > KVOX_LARGEST_FILE_BYTES) {
     throw FileError(output_name, "too long for a VOX file: it would take " + std::to_string(bytes) +
                                      " bytes, and the plug-in cannot measure one of 4 GiB or more (split the input)");
   }
@@ -332,23 +312,21 @@ TranscodeOutcome Transcode(const TranscodeRequest& request) {
   const std::string output_name = standard_output ? StandardOutputName : request.output;
 
   // The output is created only once the input has proved readable and its length fits the output's type.
-  if (request.vox_word) {
-    CheckVoxLength(*source, *request.vox_word, output_name);
+  if (request.vox_output) {
+    CheckVoxLength(*source, *request.vox_output, output_name);
     int64_t samples = 0;
     int rate_hz = 0;
     if (standard_output) {
       StandardOutputRelay relay;  // outlives the writer's handle on its pipe
-      VoxWriter writer(relay.WritePath(), output_name, *request.vox_word);
+      VoxWriter writer(relay.WritePath(), output_name, *request.vox_output);
       relay.WriterOpened();
       samples = CodeIntoVox(request, *source, writer);
       rate_hz = writer.RateHz();
       relay.Finish();
     } else {
-      PendingOutput output(request.output);
-      VoxWriter writer(output.WritePath(), request.output, *request.vox_word);
+      VoxWriter writer(request.output, request.output, *request.vox_output);
       samples = CodeIntoVox(request, *source, writer);
       rate_hz = writer.RateHz();
-      output.Commit();
     }
     outcome.audio_seconds = static_cast<double>(samples) / rate_hz;
     return outcome;

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "plugin/catalogue.h"
+#include "host/codes.h"
 
 struct TranscodeRequest {
   std::string input;                      // a path, or "-" for standard input when standard_streams is set
   std::string output;                     // a path, or "-" for standard output when standard_streams is set
-  std::optional<OptionsWord> vox_word;    // write a VOX file with this options word (code and header flag)
+  std::optional<VoxOutputKind> vox_output;  // write a VOX file of this coding, with or without the tag
   int sound_format = 0;                   // otherwise an audio file of this libsndfile format
-  std::optional<OptionsWord> raw_format;  // the coding the user named for raw VOX inputs
+  std::optional<kvox_coding> raw_format;    // the coding the user named for raw VOX inputs
   std::string raw_option_name = "--format";
   bool vox_input_only = false;                         // decode takes VOX files only
   bool standard_streams = false;                       // "-" means standard input or output (decode and encode)

@@ -32,16 +32,16 @@ constexpr ErrorText ErrorTexts[] = {
     {KVOX_OK, "success"},
     {KVOX_EINVAL, "invalid argument"},
     {KVOX_ECODING, "not one of the six VOX codings"},
-    {KVOX_ENOMEM, "out of memory"},
-    {KVOX_ENOENT, "no such file or directory"},
+    {KVOX_ENOMEM, "Cannot allocate memory"},
+    {KVOX_ENOENT, "No such file or directory"},
     {KVOX_EISDIR, "is a folder, not a file"},
-    {KVOX_EACCES, "permission denied"},
+    {KVOX_EACCES, "Permission denied"},
     {KVOX_ENOTREG, "not a regular file (a pipe or a device)"},
     {KVOX_EEMPTY, "the file is empty: it holds no audio"},
-    {KVOX_ETRUNCATED, "cut short: the file ends inside its four-byte coding tag"},
+    {KVOX_ETRUNCATED, "cut short: it ends inside its four-byte coding tag, before any audio"},
     {KVOX_EUNDECIDED, "a raw VOX file whose content does not settle its coding: name its coding"},
-    {KVOX_EIO, "reading or writing failed"},
-    {KVOX_ENOSPC, "no space left on device: the file was not written whole"},
+    {KVOX_EIO, "Input/output error"},
+    {KVOX_ENOSPC, "No space left on device"},
     {KVOX_ETOOLONG, "too long for a VOX file: the plug-in cannot measure one of 4 GiB or more"},
     {KVOX_ESYSTEM, "the operating system refused"},
 };
@@ -105,6 +105,8 @@ const char* kvox_coding_alias(kvox_coding coding) {
 }
 
 const char* kvox_coding_display_name(kvox_coding coding) {
+  // 0 has the plug-in's name for a raw file whose coding is not set.
+  if (coding == KVOX_CODING_NONE) return DisplayName(0);
   const auto word = WordOf(coding);
   return word ? DisplayName(*word) : nullptr;
 }

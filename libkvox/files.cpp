@@ -38,6 +38,7 @@ struct kvox_file {
   bool at_end = false;
   int error = KVOX_OK;  // the first failure; a writer that failed only closes, failing again
   int64_t written_samples = 0;
+  int64_t delivered_samples = 0;
   kvox_pending* pending = nullptr;
 };
 
@@ -184,6 +185,7 @@ int64_t kvox_read(kvox_file* file, int16_t* out, size_t frames) {
     const int64_t got = ReadBlock(*file, into);
     if (got < 0) {
       file->error = static_cast<int>(got);
+      file->delivered_samples += static_cast<int64_t>(done);
       return done > 0 ? static_cast<int64_t>(done) : got;
     }
     if (static_cast<size_t>(got) < BlockSamples) file->at_end = true;
@@ -194,7 +196,13 @@ int64_t kvox_read(kvox_file* file, int16_t* out, size_t frames) {
       file->block_count = static_cast<size_t>(got);
     }
   }
+  file->delivered_samples += static_cast<int64_t>(done);
   return static_cast<int64_t>(done);
+}
+
+int64_t kvox_tell(const kvox_file* file) {
+  if (file == nullptr) return KVOX_EINVAL;
+  return file->writing ? file->written_samples : file->delivered_samples;
 }
 
 kvox_file* kvox_create(const char* path, kvox_coding coding, unsigned flags, int* err) {

@@ -45,7 +45,8 @@ typedef enum kvox_coding {
  * KVOX_EINVAL for a null pointer and KVOX_ECODING for any other text (*out is then KVOX_CODING_NONE). */
 KVOX_API int kvox_coding_from_name(const char* name, kvox_coding* out);
 
-/* Static texts, or NULL for a value that is not one of the six. */
+/* Static texts, or NULL for a value that is not one of the six; the display name of 0 is the plug-in's
+ * name for a raw file whose coding is not set, "Kestrovan Unknown Format". */
 KVOX_API const char* kvox_coding_tag(kvox_coding coding);          /* "064A" */
 KVOX_API const char* kvox_coding_alias(kvox_coding coding);        /* "alaw" */
 KVOX_API const char* kvox_coding_display_name(kvox_coding coding); /* "Kestrovan 64KB A-Law" */
@@ -76,7 +77,8 @@ KVOX_API const char* kvox_version(void);
 #define KVOX_ETOOLONG (-13)   /* a VOX file of 4 GiB or more, which the plug-in cannot measure */
 #define KVOX_ESYSTEM (-14)    /* another failure of the operating system */
 
-/* A sentence for any code, such as "no such file or directory"; never NULL. */
+/* A short text for any code, such as "No space left on device" (the C library's words where it has
+ * them); never NULL. */
 KVOX_API const char* kvox_strerror(int error);
 
 /* ---- Stream codecs on memory ------------------------------------------------------------------------ */
@@ -183,6 +185,10 @@ KVOX_API kvox_file* kvox_create(const char* path, kvox_coding coding, unsigned f
  * KVOX_ENOSPC or KVOX_EIO when coded bytes did not reach the file, KVOX_ETOOLONG before the file would
  * reach 4 GiB. After an error the file can only be closed, which then fails too. */
 KVOX_API int64_t kvox_write(kvox_file* file, const int16_t* pcm, size_t frames);
+/* The samples read so far from a file being read, or stored in a file being written (written to the file,
+ * not only handed over); KVOX_EINVAL for NULL. */
+KVOX_API int64_t kvox_tell(const kvox_file* file);
+
 /* Closes a file and frees the handle, in every case. For a file being written: writes what is still held,
  * and gives the file its name; returns 0, or the first error of any write that did not reach the file,
  * in which case nothing is left under the name (a full disk is an error, never a short file). For a file

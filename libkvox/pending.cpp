@@ -58,6 +58,10 @@ void ReleaseCleanupSlot(int slot) {
 // The process's file creation mask, read without changing it where the system tells it (the mask can only
 // be learnt by setting it otherwise, which races with other threads creating files).
 mode_t CreationMask() {
+#ifdef __EMSCRIPTEN__
+  // The in-memory file system of a page keeps no mask of its own (its umask answers 0777).
+  return 022;
+#endif
   static const mode_t mask = [] {
     if (FILE* status = std::fopen("/proc/self/status", "re")) {
       char line[256];

@@ -1,7 +1,7 @@
 #!/bin/sh
 # make dist: builds the release artefacts in trees of their own and writes them to OUTPUT_DIR with their
-# SHA256SUMS: kestrovan-vox-VERSION-win32.zip (the win32 preset's .flt) and kvox_VERSION-1_ARCH.deb (a native
-# build with Debian's hardening flags, installed under /usr). Two runs from one commit give the same bytes,
+# SHA256SUMS: kestrovan-vox-VERSION-win32.zip (the win32 preset's .flt), and libkvox1_, libkvox-dev_ and
+# kvox_VERSION-1_ARCH.deb (a native build with Debian's hardening flags, installed under /usr). Two runs from one commit give the same bytes,
 # whatever the trees are called: times come from SOURCE_DATE_EPOCH (the commit's, unless set), and the
 # compilers are told to write the source and build folders as ".".
 # Usage: packaging/dist.sh BUILD_ROOT OUTPUT_DIR
@@ -15,7 +15,7 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 jobs=${JOBS:-$(nproc)}
-rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output/SHA256SUMS"
+rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output"/libkvox*.deb "$output/SHA256SUMS"
 
 prefix_maps() { echo "-ffile-prefix-map=$source=. -ffile-prefix-map=$1=."; }
 
@@ -24,7 +24,7 @@ cmake --preset win32 -B "$build/win32" -DKVOX_DIST_DIR="$output" \
   -DCMAKE_C_FLAGS="$(prefix_maps "$build/win32")" -DCMAKE_CXX_FLAGS="$(prefix_maps "$build/win32")" >/dev/null
 cmake --build "$build/win32" -j"$jobs" --target win32-zip
 
-# The Debian package: kvox and the plug-in library with the flags Debian builds packages with.
+# The Debian packages: libkvox1, libkvox-dev and kvox, with the flags Debian builds packages with.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 native_flags() { echo "$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get "$1") $(prefix_maps "$build/native")"; }
 # kvox is linked with its installed RUNPATH at once: a build tree's path would change its bytes.
@@ -36,6 +36,7 @@ cmake --build "$build/native" -j"$jobs" --target deb
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache.txt")
 cd "$output"
-sha256sum "kestrovan-vox-$version-win32.zip" kvox_"$version"-1_*.deb >SHA256SUMS
+sha256sum "kestrovan-vox-$version-win32.zip" libkvox1_"$version"-1_*.deb libkvox-dev_"$version"-1_*.deb \
+  kvox_"$version"-1_*.deb >SHA256SUMS
 echo "dist: $output"
 cat SHA256SUMS
