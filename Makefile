@@ -141,3 +141,10 @@ test-python: python
 
 bench-python: python
 	$(PY_ENV) $(PYTHON) bench/python_bench.py $(CURDIR)/build/native/libkvox/libkvox.so.1
+
+# The wheel and python3-kvox that make dist adds (packaging/make-python.sh), checked on the two builds
+# test-dist made.
+.PHONY: test-python-dist
+test: test-python-dist
+test-python-dist: test-dist
+	tests/dist/check-python-dist.sh $(DIST_DIR) $(DIST_AGAIN)/out

@@ -15,7 +15,8 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 jobs=${JOBS:-$(nproc)}
-rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output"/libkvox*.deb "$output/SHA256SUMS"
+rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output"/libkvox*.deb "$output"/python3-kvox_*.deb \
+  "$output"/kvox-*.whl "$output/SHA256SUMS"
 
 prefix_maps() { echo "-ffile-prefix-map=$source=. -ffile-prefix-map=$1=."; }
 
@@ -35,8 +36,11 @@ cmake --preset native -B "$build/native" -DKVOX_DIST_DIR="$output" -DKVOX_BUILD_
 cmake --build "$build/native" -j"$jobs" --target deb
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache.txt")
+# The Python package on the libkvox just built: the wheel and python3-kvox.
+"$source/packaging/make-python.sh" "$version" "$build/native" "$source" "$output" \
+  "$(sed -n 's/^KVOX_PACKAGE_MAINTAINER:STRING=//p' "$build/native/CMakeCache.txt")"
 cd "$output"
 sha256sum "kestrovan-vox-$version-win32.zip" libkvox1_"$version"-1_*.deb libkvox-dev_"$version"-1_*.deb \
-  kvox_"$version"-1_*.deb >SHA256SUMS
+  kvox_"$version"-1_*.deb python3-kvox_"$version"-1_*.deb kvox-"$version"-*.whl >SHA256SUMS
 echo "dist: $output"
 cat SHA256SUMS
