@@ -71,7 +71,7 @@ Package: libkvox1
 Section: libs
 Architecture: any
 Multi-Arch: same
-Depends: ${shlibs:Depends}, ${misc:Depends}
+Depends: ${shlibs:Depends}
 Description: library for Kestrovan VOX telephony voice files
  libkvox reads and writes Kestrovan VOX files (G.711 A-law and mu-law at
  64 and 48 kbit/s, 4-bit ADPCM with DC tracking at 32 and 24 kbit/s,
@@ -83,7 +83,7 @@ Package: libkvox-dev
 Section: libdevel
 Architecture: any
 Multi-Arch: same
-Depends: libkvox1 (= ${binary:Version}), ${misc:Depends}
+Depends: libkvox1 (= ${binary:Version})
 Description: library for Kestrovan VOX telephony voice files (development files)
  libkvox reads and writes Kestrovan VOX files (G.711 and 4-bit ADPCM,
  tagged or raw), codes and decodes streams on memory, and tells a raw
@@ -94,7 +94,7 @@ Description: library for Kestrovan VOX telephony voice files (development files)
 
 Package: kvox
 Architecture: any
-Depends: ${shlibs:Depends}, ${misc:Depends}
+Depends: ${shlibs:Depends}
 Description: command-line tool for Kestrovan VOX telephony voice files
  kvox inspects, decodes, encodes and batch-converts Kestrovan VOX files
  (G.711 A-law and mu-law at 64 and 48 kbit/s, 4-bit ADPCM at 32 and
@@ -110,9 +110,10 @@ CONTROL
 (
   cd "$work"
   # The symbols file names every export with the version that brought it; -c4 fails on any difference.
-  mkdir -p debian/libkvox1/DEBIAN
+  mkdir -p debian/libkvox1/DEBIAN debian/libkvox-dev/DEBIAN debian/kvox/DEBIAN
   dpkg-gensymbols -plibkvox1 -Pdebian/libkvox1 -I"$source/packaging/libkvox1.symbols" -v"$full_version" -c4 \
     -e"debian/libkvox1/$library" >/dev/null
+  echo "libkvox 1 libkvox1 (>= $version)" >debian/libkvox1/DEBIAN/shlibs
   echo "activate-noawait ldconfig" >debian/libkvox1/DEBIAN/triggers
   dpkg-shlibdeps -Tdebian/libkvox1.substvars "debian/libkvox1/$library"
   dpkg-shlibdeps -Tdebian/kvox.substvars -l"debian/libkvox1/$libdir" debian/kvox/usr/bin/kvox

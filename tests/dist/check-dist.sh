@@ -1,7 +1,8 @@
 #!/bin/bash
-# Checks the release artefacts `make dist` wrote: what the zip and the .deb hold, that every version agrees
-# with CMake's, that kvox unpacked from the .deb (not installed) runs and decodes, that lintian finds no
-# error, and that a second build in other trees gave the same bytes.
+# Checks the release artefacts `make dist` wrote: what the zip and the .debs hold, that every version agrees
+# with CMake's, that kvox unpacked from the .debs (not installed) runs and decodes, that programs build
+# against the unpacked libkvox-dev with pkg-config and with CMake, that lintian finds no error, and that a
+# second build in other trees gave the same bytes.
 # Usage: tests/dist/check-dist.sh DIST_DIR SECOND_DIST_DIR BUILD_ROOT
 set -u
 source=$(cd "$(dirname "$0")/../.." && pwd)
@@ -10,13 +11,17 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
 zip=kestrovan-vox-$version-win32.zip
 deb=kvox_$version-1_$(dpkg --print-architecture).deb
+library_deb=libkvox1_$version-1_$(dpkg --print-architecture).deb
+dev_deb=libkvox-dev_$version-1_$(dpkg --print-architecture).deb
+debs="$deb $library_deb $dev_deb"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 unzip -q "$dist/$zip" -d "$scratch/zip"
-dpkg-deb -x "$dist/$deb" "$scratch/root"
+for package in $debs; do dpkg-deb -x "$dist/$package" "$scratch/root"; done
 flt=$scratch/zip/${zip%.zip}/kestrovan_vox.flt
 kvox=$scratch/root/usr/bin/kvox
-library=$(find "$scratch/root/usr/lib" -name libkestrovan_vox.so)
+library=$(find "$scratch/root/usr/lib" -name libkvox.so.1)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 man_page=$(zcat "$scratch/root/usr/share/man/man1/kvox.1.gz")
 
 # The subcommands and each one's long options, as kvox's own help lists them.
@@ -52,7 +57,7 @@ zip_holds_the_plugin_and_its_texts() {
 deb_holds_kvox_its_docs_and_real_depends() {
   local listed depends needed soname path package
   listed=$(dpkg-deb --fsys-tarfile "$dist/$deb" | tar -t | grep -v '/$' | sort)
-  [ "$listed" = "$(printf '%s\n' ./usr/bin/kvox "./${library#"$scratch/root/"}" \
+  [ "$listed" = "$(printf '%s\n' ./usr/bin/kvox \
     ./usr/share/bash-completion/completions/kvox ./usr/share/doc/kvox/changelog.Debian.gz \
     ./usr/share/doc/kvox/changelog.gz ./usr/share/doc/kvox/copyright ./usr/share/man/man1/kvox.1.gz | sort)" ] ||
     fail "deb lists: $listed"
@@ -61,7 +66,8 @@ deb_holds_kvox_its_docs_and_real_depends() {
   # Each shared library the binaries need comes from a package in Depends, and none is FFTW.
   depends=$(dpkg-deb -f "$dist/$deb" Depends)
   ldd "$kvox" | grep -q fftw && fail "links FFTW"
-  needed=$(objdump -p "$kvox" "$library" | sed -n 's/^ *NEEDED *//p' | sort -u | grep -vx libkestrovan_vox.so)
+  [[ ", $depends" == *", libkvox1 (>= $version)"* ]] || fail "kvox does not depend on libkvox1 $version: $depends"
+  needed=$(objdump -p "$kvox" "$library" | sed -n 's/^ *NEEDED *//p' | sort -u | grep -vx libkvox.so.1)
   for soname in $needed; do
     path=$(ldd "$kvox" | sed -n "s|^[[:space:]]*$soname => \([^ ]*\) .*|\1|p")
     # dpkg knows each file under /lib or under /usr/lib, whichever its package names.
@@ -105,7 +111,10 @@ versions_agree_with_cmake() {
   [ "$(dpkg-deb -f "$dist/$deb" Version)" = "$version-1" ] || fail "deb Version field"
   reported=$("$kvox" --version) || fail "kvox --version failed"
   [ "$(sed -n 1p <<<"$reported")" = "kvox $version" ] || fail "kvox reports: $reported"
-  [[ "$(sed -n 2p <<<"$reported")" == "plug-in $version ("* ]] || fail "kvox reports: $reported"
+  [[ "$(sed -n 2p <<<"$reported")" == "libkvox $version ("* ]] || fail "kvox reports: $reported"
+  for package in $library_deb $dev_deb; do
+    [ "$(dpkg-deb -f "$dist/$package" Version)" = "$version-1" ] || fail "$package Version field"
+  done
   grep -q "^\.TH KVOX 1 \"[0-9-]*\" \"kvox $version\"" <<<"$man_page" || fail "man page version"
   [ "$(grep -m 1 '^## ' "$source/CHANGELOG.md" | cut -d' ' -f2)" = "$version" ] || fail "CHANGELOG.md top entry"
   "$source/scripts/check-flt.sh" i686-w64-mingw32-objdump "$flt" i686-w64-mingw32-windres "$version"
@@ -115,23 +124,84 @@ unpacked_kvox_runs_and_decodes() {
   mkdir -p "$scratch/run"
   cd "$scratch/run" || fail "no scratch folder"
   # Nothing from the build tree: no library path, and the plug-in comes from the unpacked folder.
-  env -i PATH=/usr/bin:/bin "$kvox" --version | grep -qF "($library)" || fail "plug-in not taken from the package"
+  env -i PATH=/usr/bin:/bin "$kvox" --version | grep -qF "($library)" || fail "libkvox not taken from the package"
   env -i PATH=/usr/bin:/bin "$kvox" encode "$source/examples/speech.wav" speech.vox --format adpcm || fail "encode"
   env -i PATH=/usr/bin:/bin "$kvox" decode speech.vox speech.wav || fail "decode"
   [ "$(head -c 4 speech.wav)" = RIFF ] && [ "$(stat -c %s speech.wav)" -gt 40000 ] || fail "no WAV decoded"
 }
 
+# libkvox1 holds the library alone, with its symbols and shlibs files and an ldconfig trigger; libkvox-dev
+# the rest a developer needs.
+library_packages_hold_the_library_and_what_builds_on_it() {
+  local listed
+  listed=$(dpkg-deb --fsys-tarfile "$dist/$library_deb" | tar -t | grep -v '/$' | grep -v /doc/ | sort)
+  [ "$listed" = "$(printf '%s\n' "./usr/lib/$multiarch/libkvox.so.1" "./usr/lib/$multiarch/libkvox.so.$version")" ] ||
+    fail "libkvox1 lists: $listed"
+  dpkg-deb --ctrl-tarfile "$dist/$library_deb" | tar -t | grep -qx './symbols' || fail "libkvox1 has no symbols file"
+  dpkg-deb --ctrl-tarfile "$dist/$library_deb" | tar -t | grep -qx './shlibs' || fail "libkvox1 has no shlibs file"
+  dpkg-deb --ctrl-tarfile "$dist/$library_deb" | tar -xO ./symbols | grep -q ' kvox_open@KVOX_1 ' ||
+    fail "symbols file lacks kvox_open"
+  "$source/tests/libkvox/check-symbols.sh" "$library" "$source/packaging/libkvox1.symbols" >/dev/null ||
+    fail "the packaged library's exports differ from its symbols file"
+  for path in usr/include/kvox.h "usr/lib/$multiarch/libkvox.so" "usr/lib/$multiarch/pkgconfig/kvox.pc" \
+    "usr/lib/$multiarch/cmake/kvox/kvoxConfig.cmake"; do
+    dpkg-deb --fsys-tarfile "$dist/$dev_deb" | tar -t | grep -qx "./$path" || fail "libkvox-dev lacks $path"
+  done
+}
+
+# A program of the examples (or, without them, a few lines of its own) built with `pkg-config --cflags --libs
+# kvox` and with find_package(kvox) against the unpacked packages, and run.
+programs_build_against_the_unpacked_packages() {
+  local program=$scratch/build/kvox_check.c flags
+  mkdir -p "$scratch/build" && cd "$scratch/build" || fail "no scratch folder"
+  cat >"$program" <<'PROGRAM'
+#include <kvox.h>
+#include <stdio.h>
+#include <string.h>
+int main(void) {
+  kvox_encoder* encoder = kvox_encoder_new(KVOX_ADPCM);
+  int16_t samples[3] = {1000, -2000, 3000};
+  uint8_t bytes[2];
+  size_t made = kvox_encode(encoder, samples, 3, bytes);
+  made += kvox_encoder_flush(encoder, bytes + made);
+  kvox_encoder_free(encoder);
+  printf("%s %zu\n", kvox_version(), made);
+  return made == 2 && strcmp(kvox_coding_tag(KVOX_ADPCM), "032D") == 0 ? 0 : 1;
+}
+PROGRAM
+  export PKG_CONFIG_SYSROOT_DIR=$scratch/root PKG_CONFIG_LIBDIR=$scratch/root/usr/lib/$multiarch/pkgconfig
+  flags=$(pkg-config --cflags --libs kvox) || fail "pkg-config finds no kvox"
+  [ "$(pkg-config --modversion kvox)" = "$version" ] || fail "kvox.pc version"
+  for source_file in "$program" "$source"/examples/*.c; do
+    [ -f "$source_file" ] || continue
+    cc -std=c99 -Wall -Werror -o "${source_file##*/}.out" "$source_file" $flags || fail "${source_file##*/} does not build"
+  done
+  LD_LIBRARY_PATH=$scratch/root/usr/lib/$multiarch ./kvox_check.c.out | grep -qx "$version 2" || fail "the program ran wrong"
+  mkdir -p cmake && cat >cmake/CMakeLists.txt <<'PROJECT'
+cmake_minimum_required(VERSION 3.25)
+project(kvox_check C)
+find_package(kvox 1 REQUIRED)
+add_executable(kvox_check ../kvox_check.c)
+target_link_libraries(kvox_check PRIVATE kvox::kvox)
+PROJECT
+  cmake -S cmake -B cmake/build -DCMAKE_PREFIX_PATH="$scratch/root/usr" >/dev/null || fail "find_package(kvox) fails"
+  cmake --build cmake/build >/dev/null || fail "the CMake program does not build"
+  LD_LIBRARY_PATH=$scratch/root/usr/lib/$multiarch cmake/build/kvox_check | grep -qx "$version 2" ||
+    fail "the CMake program ran wrong"
+}
+
 # Its other findings are shown, so that new warnings are seen.
 lintian_reports_no_errors() {
-  local findings status=0
-  findings=$(lintian --fail-on error "$dist/$deb" 2>&1) || status=$?
+  local findings status=0 packages=()
+  for package in $debs; do packages+=("$dist/$package"); done
+  findings=$(lintian --fail-on error "${packages[@]}" 2>&1) || status=$?
   grep -v 'root privileges' <<<"$findings"
   return $status
 }
 
 artefacts_are_reproducible() {
   local name zip_time
-  for name in "$zip" "$deb" SHA256SUMS; do
+  for name in "$zip" $debs SHA256SUMS; do
     cmp "$dist/$name" "$again/$name" || fail "$name differs between two builds"
   done
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
@@ -143,14 +213,17 @@ artefacts_are_reproducible() {
     zip_time=$(date -u -d "${zip_time:0:8} ${zip_time:9:2}:${zip_time:11:2}:${zip_time:13:2}" +%s)
     [ $((zip_time - epoch)) -ge -1 ] && [ $((zip_time - epoch)) -le 1 ] || fail "zip time $zip_time, not $epoch"
   done || exit 1
-  dpkg-deb --fsys-tarfile "$dist/$deb" | tar -tv --utc --full-time | awk '{print $4 " " $5}' | sort -u |
-    grep -vxF "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" && fail "package times differ from $epoch"
+  for package in $debs; do
+    dpkg-deb --fsys-tarfile "$dist/$package" | tar -tv --utc --full-time | awk '{print $4 " " $5}' | sort -u |
+      grep -vxF "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" && fail "$package: times differ from $epoch"
+  done
   return 0
 }
 
 passed=0 failed=0
 for check in zip_holds_the_plugin_and_its_texts deb_holds_kvox_its_docs_and_real_depends \
   completion_offers_subcommands_options_and_codes versions_agree_with_cmake unpacked_kvox_runs_and_decodes \
+  library_packages_hold_the_library_and_what_builds_on_it programs_build_against_the_unpacked_packages \
   lintian_reports_no_errors artefacts_are_reproducible; do
   if output=$( ($check) 2>&1); then
     passed=$((passed + 1))
