@@ -743,7 +743,9 @@ class Encoder {
   py::bytes Encode(const py::array_t<int16_t, py::array::c_style>& samples, bool flush) {
     const size_t count = static_cast<size_t>(samples.size());
     const bool half = kvox_coding_bits(coding_) == 4;
-    py::bytes out = NewBytes((half ? (count + 1) / 2 : count) + 1);
+    // G.711 keeps nothing back, so its room is exact and the bytes need no shrinking afterwards.
+    const size_t room = half ? (count + 1) / 2 + 1 : count;
+    py::bytes out = NewBytes(room);
     auto* into = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.ptr()));
     const int16_t* from = samples.data();
     size_t made = 0;
@@ -753,7 +755,7 @@ class Encoder {
       made = kvox_encode(handle_, from, count, into);
       if (flush) made += kvox_encoder_flush(handle_, into + made);
     }
-    return Shrunk(std::move(out), made);
+    return made == room ? out : Shrunk(std::move(out), made);
   }
 
  private:
