@@ -77,7 +77,7 @@ def list_tree(src: str, dst: str, to: str) -> Tuple[List[Tuple[str, str]], List[
                 continue
             try:
                 if entry.is_dir(follow_symlinks=False):
-                    if os.path.realpath(entry.path) != dst:
+                    if os.path.realpath(entry.path) != os.path.realpath(dst):  # outputs inside the tree
                         walk(entry.path)
                     continue
                 if entry.is_symlink() and not os.path.exists(entry.path):
