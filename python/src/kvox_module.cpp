@@ -621,7 +621,7 @@ class Reader {
 
   // Up to `frames` samples (all that remain when negative) as int16, float32 or float64 (kind 0, 1, 2).
   py::array Read(int64_t frames, int kind) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = Lock();
     if (!file_->Open()) throw py::value_error(path_ + ": the file is closed");
     const bool all = frames < 0;
     size_t want = all ? static_cast<size_t>(std::max<int64_t>(file_->Info().frames - delivered_, 0)) : frames;
@@ -644,11 +644,20 @@ class Reader {
   }
 
   void Close() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = Lock();
     file_->Close();
   }
 
  private:
+  // The handle's lock is taken without the GIL: its holder may be waiting for the GIL (to look for
+  // Ctrl-C) while this thread waits for the lock.
+  std::unique_lock<std::mutex> Lock() {
+    std::unique_lock lock(mutex_, std::defer_lock);
+    py::gil_scoped_release nogil;
+    lock.lock();
+    return lock;
+  }
+
   static py::array Allocate(int kind, size_t count) {
     const auto n = static_cast<py::ssize_t>(count);
     if (kind == 1) return py::array_t<float>(n);
@@ -883,7 +892,6 @@ PYBIND11_MODULE(_kvox, m) {
   m.def("sound_types", &SoundTypes, "The audio types convert writes besides VOX.");
   m.def("sound_type_writable", [](const std::string& type) { return SoundFormatFor(type) != 0; });
   m.attr("NO_TAG") = KVOX_NO_TAG;
-  m.attr("ENOENT") = KVOX_ENOENT;
 
   py::class_<Reader>(m, "Reader")
       .def(py::init<const py::object&, int>())
