@@ -114,3 +114,10 @@ def test_a_failed_output_leaves_the_old_file_and_no_temporary(speech, tmp_path):
         kvox.convert(tmp_path / "out.vox", tmp_path / "out.vox", to="alaw")
     assert file_bytes(tmp_path / "out.wav") == file_bytes(tmp_path / "out.vox") == b"kept"
     assert sorted(os.listdir(tmp_path)) == ["noise.vox", "out.vox", "out.wav"]
+
+
+def test_a_vox_file_recoded_at_another_rate_is_kvox_encodes(kvox_command, speech, tmp_path):
+    kvox.write(tmp_path / "in.vox", speech(60001), "ulaw48", tag=False)
+    kvox_command("encode", tmp_path / "in.vox", tmp_path / "kvox.vox", "--from", "ulaw48", "--format", "adpcm")
+    kvox.convert(tmp_path / "in.vox", tmp_path / "ours.vox", to="032D", coding="ulaw48")
+    assert file_bytes(tmp_path / "ours.vox") == file_bytes(tmp_path / "kvox.vox")
