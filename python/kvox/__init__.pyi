@@ -1,4 +1,5 @@
 import os
+from dataclasses import dataclass
 from typing import Iterator, Literal, Optional, Tuple, Union
 
 import numpy as np
@@ -16,6 +17,7 @@ _Bytes = Union[bytes, bytearray, memoryview]
 _DType = Literal["int16", "float32", "float64"]
 _Samples = npt.ArrayLike
 
+@dataclass(frozen=True)
 class Info:
     path: str
     tagged: bool
@@ -26,24 +28,9 @@ class Info:
     frames: Optional[int]
     duration: Optional[float]
     detection: Optional[Detection]
-    coding_from: Optional[str]
-    rate_from: Optional[str]
-    file_bytes: int
-    def __init__(
-        self,
-        path: str,
-        tagged: bool,
-        coding: Optional[str],
-        tag: Optional[str],
-        display_name: Optional[str],
-        samplerate: Optional[int],
-        frames: Optional[int],
-        duration: Optional[float],
-        detection: Optional[Detection],
-        coding_from: Optional[str] = ...,
-        rate_from: Optional[str] = ...,
-        file_bytes: int = ...,
-    ) -> None: ...
+    coding_from: Optional[str] = ...
+    rate_from: Optional[str] = ...
+    file_bytes: int = ...
 
 def library_version() -> str: ...
 def info(path: _Path, coding: Optional[str] = ...) -> Info: ...

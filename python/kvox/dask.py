@@ -18,6 +18,8 @@ from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple
 
 import kvox
 
+from . import _kvox  # type: ignore[attr-defined]
+
 __all__ = ["convert_tree", "Summary", "list_tree"]
 
 
@@ -43,10 +45,10 @@ class Summary:
 def _output_extension(to: str) -> str:
     if not isinstance(to, str):
         raise TypeError(f"to= is a coding or an audio type (str), not {type(to).__name__}")
-    if kvox._kvox.coding_from_name(to):
+    if _kvox.coding_from_name(to):
         return ".vox"
     kind = to.lower().lstrip(".")
-    if not kvox._kvox.sound_type_writable(kind):
+    if not _kvox.sound_type_writable(kind):
         raise ValueError(f"to={to!r} is neither a coding ({', '.join(kvox.CODINGS)}) nor an audio type kvox writes")
     return "." + kind
 
