@@ -67,12 +67,18 @@ deb_holds_kvox_its_docs_and_real_depends() {
   depends=$(dpkg-deb -f "$dist/$deb" Depends)
   ldd "$kvox" | grep -q fftw && fail "links FFTW"
   [[ ", $depends" == *", libkvox1 (>= $version)"* ]] || fail "kvox does not depend on libkvox1 $version: $depends"
-  needed=$(objdump -p "$kvox" "$library" | sed -n 's/^ *NEEDED *//p' | sort -u | grep -vx libkvox.so.1)
-  for soname in $needed; do
-    path=$(ldd "$kvox" | sed -n "s|^[[:space:]]*$soname => \([^ ]*\) .*|\1|p")
-    # dpkg knows each file under /lib or under /usr/lib, whichever its package names.
-    package=$(dpkg-query -S "${path#/usr}" "/usr${path#/usr}" 2>/dev/null | head -n 1 | cut -d: -f1)
-    [[ ", $depends" == *", $package "* ]] || fail "$soname (from ${package:-no package}) is not in Depends: $depends"
+  # kvox's libraries come through kvox's Depends, libkvox's through libkvox1's.
+  for binary in "$kvox" "$library"; do
+    [ "$binary" = "$kvox" ] && depends=$(dpkg-deb -f "$dist/$deb" Depends)
+    [ "$binary" = "$library" ] && depends=$(dpkg-deb -f "$dist/$library_deb" Depends)
+    needed=$(objdump -p "$binary" | sed -n 's/^ *NEEDED *//p' | sort -u | grep -vx libkvox.so.1)
+    for soname in $needed; do
+      path=$(ldd "$binary" | sed -n "s|^[[:space:]]*$soname => \([^ ]*\) .*|\1|p")
+      # dpkg knows each file under /lib or under /usr/lib, whichever its package names.
+      package=$(dpkg-query -S "${path#/usr}" "/usr${path#/usr}" 2>/dev/null | head -n 1 | cut -d: -f1)
+      [[ ", $depends" == *", $package "* ]] ||
+        fail "${binary##*/}: $soname (from ${package:-no package}) is not in Depends: $depends"
+    done
   done
   # The man page covers every subcommand and option, the exit status, examples and raw-file detection.
   for section in "EXIT STATUS" EXAMPLES "RAW FILES"; do
