@@ -624,7 +624,9 @@ class Reader {
     std::unique_lock lock = Lock();
     if (!file_->Open()) throw py::value_error(path_ + ": the file is closed");
     const bool all = frames < 0;
-    size_t want = all ? static_cast<size_t>(std::max<int64_t>(file_->Info().frames - delivered_, 0)) : frames;
+    // No more room than the file holds, whatever was asked for (blocks of a huge size on a short file).
+    const int64_t remaining = std::max<int64_t>(file_->Info().frames - delivered_, 0);
+    size_t want = static_cast<size_t>(all ? remaining : std::min(frames, remaining));
     py::array out = Allocate(kind, want);
     size_t got = Fill(out, 0, want, kind);
     if (all && got == want) {

@@ -90,6 +90,7 @@ def test_blocks_give_the_file_in_pieces(speech, tmp_path):
     pieces = list(kvox.blocks(tmp_path / "a.vox", blocksize=1000, dtype="float32"))
     assert [len(piece) for piece in pieces] == [1000] * 10 + [2]
     assert np.array_equal(np.concatenate(pieces), whole)
+    assert [len(piece) for piece in kvox.blocks(tmp_path / "a.vox", blocksize=10**12)] == [10002]
 
 
 @pytest.mark.parametrize("to", ["wav", "flac", "w64"])
