@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import errno
+import os
 from dataclasses import dataclass
 from typing import Any, Optional
 
@@ -76,8 +77,9 @@ class UnknownCodingError(Error):
 _CODINGS = "alaw, alaw48, ulaw, ulaw48, adpcm or adpcm24"
 
 
-def make_error(code: int, path: str, reason: str, detection: Optional[dict]) -> BaseException:
+def make_error(code: int, raw_path: bytes, reason: str, detection: Optional[dict]) -> BaseException:
     """The exception for a failure the compiled module met (called from it)."""
+    path = os.fsdecode(raw_path)
     filename = path or None
     if code == _ENOENT:
         return FileNotFoundError(errno.ENOENT, reason, path)

@@ -567,7 +567,11 @@ kvox_coding CodingArg(int coding) {
   return static_cast<kvox_coding>(coding);
 }
 
-std::string PathArg(const py::object& path) { return py::str(py::module_::import("os").attr("fsdecode")(path)); }
+// Paths travel as the file system's bytes, so names that are not UTF-8 still open (and show in errors as
+// os.fsdecode shows them).
+std::string PathArg(const py::object& path) {
+  return py::bytes(py::module_::import("os").attr("fsencode")(path)).cast<std::string>();
+}
 
 py::buffer_info ContiguousBytes(const py::buffer& data) {
   py::buffer_info view = data.request();
@@ -877,7 +881,8 @@ PYBIND11_MODULE(_kvox, m) {
       py::object detection = failure.detection ? py::object(DetectionDict(*failure.detection)) : py::object(py::none());
       std::string reason = failure.reason.empty() ? kvox_strerror(failure.code) : failure.reason;
       py::object error = py::module_::import("kvox._errors")
-                             .attr("make_error")(failure.code, failure.path, reason, detection);
+                             .attr("make_error")(failure.code, py::bytes(failure.path),
+                                                 py::bytes(reason).attr("decode")("utf-8", "replace"), detection);
       PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
     }
   });
