@@ -1,5 +1,6 @@
 """Errors name the file and have the types Python code expects; threads run without the GIL."""
 
+import os
 import pickle
 import signal
 import sys
@@ -140,3 +141,13 @@ def test_an_interrupted_write_leaves_no_file(tmp_path):
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
     assert list(tmp_path.iterdir()) == []
+
+
+def test_names_that_are_not_utf8_open_and_show_in_errors(tmp_path):
+    path = os.fsencode(tmp_path) + b"/\xff\xfe.vox"
+    kvox.write(path, np.arange(100, dtype=np.int16), "ulaw")
+    assert len(kvox.read(path)[0]) == 100 and kvox.info(path).path == os.fsdecode(path)
+    os.unlink(path)
+    with pytest.raises(FileNotFoundError) as raised:
+        kvox.read(path)
+    assert raised.value.filename == os.fsdecode(path)
