@@ -49,12 +49,7 @@ const char* ReadableCoding(kvox_coding coding) {
   }
 }
 
-kvox_coding AtRate(kvox_coding coding, int rate_hz) {
-  if (coding == KVOX_CODING_NONE) return coding;
-  // The codings come in pairs, 8000 Hz first: 1 and 2, 3 and 4, 5 and 6.
-  const int first = (static_cast<int>(coding) - 1) / 2 * 2 + 1;
-  return static_cast<kvox_coding>(rate_hz == 6000 ? first + 1 : first);
-}
+kvox_coding AtRate(kvox_coding coding, int rate_hz) { return kvox_coding_at_rate(coding, rate_hz); }
 
 std::string DetectionSummary(const kvox_detection& detection) {
   const int length = kvox_detection_summary(&detection, nullptr, 0);

@@ -121,6 +121,13 @@ int kvox_coding_bits(kvox_coding coding) {
   return word ? 16 / PcmBytesPerFileByte(*word) : 0;
 }
 
+kvox_coding kvox_coding_at_rate(kvox_coding coding, int rate) {
+  if (!WordOf(coding) || (rate != 8000 && rate != 6000)) return KVOX_CODING_NONE;
+  // The codings come in pairs, 8000 Hz first: 1 and 2, 3 and 4, 5 and 6.
+  const int first = (static_cast<int>(coding) - 1) / 2 * 2 + 1;
+  return static_cast<kvox_coding>(rate == 6000 ? first + 1 : first);
+}
+
 const char* kvox_version(void) { return KVOX_VERSION_STRING; }
 
 const char* kvox_strerror(int error) {

@@ -56,6 +56,10 @@ KVOX_API int kvox_coding_rate(kvox_coding coding);
 /* Bits a sample takes in the file: 8 for G.711, 4 for ADPCM; 0 for a value that is not one of the six. */
 KVOX_API int kvox_coding_bits(kvox_coding coding);
 
+/* The coding of the same kind (A-law, mu-law or ADPCM) at `rate` (8000 or 6000 Hz): KVOX_ULAW at 6000 is
+ * KVOX_ULAW48; 0 for a value that is not one of the six or a rate that is neither. */
+KVOX_API kvox_coding kvox_coding_at_rate(kvox_coding coding, int rate);
+
 /* The version of the library, such as "1.1.0". */
 KVOX_API const char* kvox_version(void);
 

@@ -14,11 +14,7 @@
 
 namespace {
 
-// The page's words for a coding, by its display name; the codings come in pairs, 8000 Hz first.
-kvox_coding AtRate(kvox_coding coding, int rate_hz) {
-  const int first = (static_cast<int>(coding) - 1) / 2 * 2 + 1;
-  return static_cast<kvox_coding>(rate_hz == 6000 ? first + 1 : first);
-}
+kvox_coding AtRate(kvox_coding coding, int rate_hz) { return kvox_coding_at_rate(coding, rate_hz); }
 
 // What kvox's advice says, naming the page's choices (display names) instead of --format values, the
 // likeliest first.

@@ -53,6 +53,9 @@ TEST(LibkvoxBadInput, NullPointersZeroLengthsAndUnknownCodingsAreErrorsNotCrashe
   EXPECT_EQ(kvox_pending_commit(nullptr), KVOX_EINVAL);
   EXPECT_EQ(kvox_resampler_new(0, 8000, nullptr), nullptr);
   EXPECT_STRNE(kvox_strerror(-12345), "");
+  EXPECT_EQ(kvox_coding_at_rate(KVOX_ULAW, 6000), KVOX_ULAW48);
+  EXPECT_EQ(kvox_coding_at_rate(KVOX_ADPCM24, 8000), KVOX_ADPCM);
+  EXPECT_EQ(kvox_coding_at_rate(KVOX_ALAW, 7000), KVOX_CODING_NONE);
 
   for (int value : {-1, 0, 7, 16, 0x15}) {
     const auto unknown = static_cast<kvox_coding>(value);
@@ -61,6 +64,7 @@ TEST(LibkvoxBadInput, NullPointersZeroLengthsAndUnknownCodingsAreErrorsNotCrashe
     EXPECT_EQ(kvox_coding_tag(unknown), nullptr) << value;
     EXPECT_EQ(kvox_coding_rate(unknown), 0) << value;
     EXPECT_EQ(kvox_file_bytes(unknown, 0, 10), -1) << value;
+    EXPECT_EQ(kvox_coding_at_rate(unknown, 8000), KVOX_CODING_NONE) << value;
     int error = 0;
     EXPECT_EQ(kvox_create(NewPath(".vox").c_str(), unknown, 0, &error), nullptr) << value;
     EXPECT_EQ(error, KVOX_ECODING) << value;
