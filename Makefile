@@ -145,3 +145,32 @@ web-screenshot: web
 	cmake --preset native >/dev/null
 	cmake --build --preset native -j$(JOBS) --target kvox
 	node tests/web/screenshot.mjs docs/web.png
+
+# The Python package (python/): the extension built against the native tree's libkvox into
+# build/native/python, its pytest suites run on Debian's Python (tests/python), its benchmark beside
+# python-soundfile (bench/python_bench.py; figures in bench/README.md).
+PYTHON := /usr/bin/python3
+PY_BUILD := $(CURDIR)/build/native/python
+PY_ENV := LD_LIBRARY_PATH=$(CURDIR)/build/native/libkvox PYTHONPATH=$(PY_BUILD)/lib
+.PHONY: python test-python bench-python
+test: test-python
+bench: bench-python
+
+python: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j$(JOBS) --target kvox_shared kvox
+	cd python && KVOX_BUILD_DIR=$(CURDIR)/build/native $(PYTHON) setup.py -q build \
+	  --build-base $(PY_BUILD) --build-lib $(PY_BUILD)/lib
+
+test-python: python
+	$(PY_ENV) KVOX_BUILD_DIR=$(CURDIR)/build/native $(PYTHON) -m pytest -q -p no:cacheprovider tests/python
+
+bench-python: python
+	$(PY_ENV) $(PYTHON) bench/python_bench.py $(CURDIR)/build/native/libkvox/libkvox.so.1
+
+# The wheel and python3-kvox that make dist adds (packaging/make-python.sh), checked on the two builds
+# test-dist made.
+.PHONY: test-python-dist
+test: test-python-dist
+test-python-dist: test-dist
+	tests/dist/check-python-dist.sh $(DIST_DIR) $(DIST_AGAIN)/out

@@ -19,8 +19,7 @@ fi
 export SOURCE_DATE_EPOCH
 jobs=${JOBS:-$(nproc)}
 rm -f "$output"/kestrovan-vox-*-win32.zip "$output"/kvox_*.deb "$output"/libkvox*.deb "$output"/kvox-*.html \
-  "$output"/kestrovan-vox-*.tgz \
-  "$output/SHA256SUMS"
+  "$output"/kestrovan-vox-*.tgz "$output"/python3-kvox_*.deb "$output"/kvox-*.whl "$output/SHA256SUMS"
 
 prefix_maps() { echo "-ffile-prefix-map=$source=. -ffile-prefix-map=$1=."; }
 
@@ -50,8 +49,12 @@ npm pack --silent --pack-destination "$output" "$build/web/npm" >/dev/null
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/native/CMakeCache.txt")
 cp "$build/web/kvox.html" "$output/kvox-$version.html"
+# The Python package on the libkvox just built: the wheel and python3-kvox.
+"$source/packaging/make-python.sh" "$version" "$build/native" "$source" "$output" \
+  "$(sed -n 's/^KVOX_PACKAGE_MAINTAINER:STRING=//p' "$build/native/CMakeCache.txt")"
 cd "$output"
 sha256sum "kestrovan-vox-$version-win32.zip" libkvox1_"$version"-1_*.deb libkvox-dev_"$version"-1_*.deb \
-  kvox_"$version"-1_*.deb "kvox-$version.html" "kestrovan-vox-$version.tgz" >SHA256SUMS
+  kvox_"$version"-1_*.deb python3-kvox_"$version"-1_*.deb kvox-"$version"-*.whl "kvox-$version.html" \
+  "kestrovan-vox-$version.tgz" >SHA256SUMS
 echo "dist: $output"
 cat SHA256SUMS

@@ -15,6 +15,11 @@ command -v node >/dev/null 2>&1 || packages="$packages nodejs"
 command -v npm >/dev/null 2>&1 || packages="$packages npm"
 # make dist and its checks: Debian's package tools, lintian, zip.
 packages="$packages lintian zip unzip"
+# The Python package (python/): built against Debian's Python, numpy and pybind11 with Debian's build
+# front end (PyPI is not reached), tested with pytest (its stubs with mypy), on Dask's distributed and beside
+# python-soundfile.
+packages="$packages python3-dev python3-numpy pybind11-dev python3-pybind11 python3-pytest python3-build
+  python3-setuptools python3-wheel python3-venv python3-pip python3-distributed python3-soundfile python3-mypy"
 
 missing=""
 for package in $packages; do

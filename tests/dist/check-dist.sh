@@ -120,7 +120,8 @@ completion_offers_subcommands_options_and_codes() {
 page_is_one_self_contained_file() {
   local listed size
   listed=$(cut -d' ' -f3- "$dist/SHA256SUMS" | sort)
-  [ "$listed" = "$(printf '%s\n' "$zip" $debs "$page" "$tgz" | sort)" ] || fail "SHA256SUMS lists: $listed"
+  [ "$listed" = "$(printf '%s\n' "$zip" $debs "$page" "$tgz" "python3-kvox_$version-1_$(dpkg --print-architecture).deb" \
+    "kvox-$version-cp311-cp311-linux_x86_64.whl" | sort)" ] || fail "SHA256SUMS lists: $listed"
   cmp -s "$dist/$page" "$build/web/kvox.html" || fail "$page is not the web build's kvox.html"
   size=$(stat -c %s "$dist/$page")
   [ "$size" -gt 100000 ] && [ "$size" -lt 1048576 ] || fail "$page has $size bytes"
