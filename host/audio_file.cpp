@@ -165,6 +165,13 @@ SoundReader::SoundReader(const std::string& path, const std::string& shown_path)
     throw FileError(path_, "the file announces no channels or no sample rate");
   }
   truncated_ = LogShowsCutOffAudio(file_);
+  // Unscaled, a float file of -1..1 would read as 16-bit samples of -1..1: near silence.
+  if (HoldsFloats()) sf_command(file_, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+}
+
+bool SoundReader::HoldsFloats() const {
+  const int subtype = info_.format & SF_FORMAT_SUBMASK;
+  return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
 SoundReader::~SoundReader() {

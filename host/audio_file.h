@@ -42,6 +42,8 @@ class SoundReader {
   // True when the file's header promises more audio than the file holds (a cut-off copy); what it holds
   // still reads.
   bool Truncated() const { return truncated_; }
+  // True for float and double samples, which libsndfile scales to 16 bits only when asked (it is, here).
+  bool HoldsFloats() const;
 
   // Interleaved frames; each returns the frames read, 0 at the end. Floats are scaled to -1..1.
   size_t ReadShorts(int16_t* samples, size_t frames);

@@ -42,6 +42,8 @@ class PcmSource {
   virtual double FractionDone() const = 0;
   // The frames the whole source holds, when that is known before reading.
   virtual std::optional<int64_t> ExpectedFrames() const = 0;
+  // Float samples, which are coded from floats (scaled by 32768, rounded and clipped) like other audio.
+  virtual bool HoldsFloats() const { return false; }
 };
 
 // The input as opened: its path, and its name in messages.
@@ -113,6 +115,7 @@ class SoundSource : public PcmSource {
   int RateHz() const override { return reader_.RateHz(); }
   size_t ReadShorts(int16_t* samples, size_t max_frames) override { return reader_.ReadShorts(samples, max_frames); }
   size_t ReadFloats(float* samples, size_t max_frames) override { return reader_.ReadFloats(samples, max_frames); }
+  bool HoldsFloats() const override { return reader_.HoldsFloats(); }
   double FractionDone() const override {
     return reader_.Frames() > 0
                ? std::min(1.0, static_cast<double>(reader_.FramesRead()) / static_cast<double>(reader_.Frames()))
@@ -244,10 +247,10 @@ void Report(const TranscodeRequest& request, double fraction_done) {
   if (request.progress) request.progress(fraction_done);
 }
 
-// Mono 16-bit at the coding's rate goes to the plug-in untouched; anything else is mixed down, converted
-// in rate and rounded back to 16 bits first.
+// Mono integer samples at the coding's rate go to the plug-in untouched; anything else is mixed down,
+// converted in rate and rounded back to 16 bits first.
 int64_t CodeIntoVox(const TranscodeRequest& request, PcmSource& source, VoxWriter& writer) {
-  if (source.Channels() == 1 && source.RateHz() == writer.RateHz()) {
+  if (source.Channels() == 1 && source.RateHz() == writer.RateHz() && !source.HoldsFloats()) {
     ReadAhead<int16_t> reader(source, StepFrames(1), request.read_ahead);
     while (size_t count = reader.Next()) {
       writer.Append(reader.Frames(), count);

@@ -1,6 +1,7 @@
 // Audio through kvox encode and kvox decode: quality per coding, exactness against the codec itself,
 // mixing and rate conversion, raw files, and what info and formats report.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cstdio>
 #include <string>
@@ -99,6 +100,29 @@ TEST(KvoxRoundTrip, MonoSixteenBitAtTheCodingRateIsCodedExactly) {
   Sound sound = ReadSound(decoded);
   EXPECT_EQ(sound.rate_hz, 8000);
   EXPECT_EQ(sound.samples, expected_samples);
+}
+
+// Float samples at the coding's rate are scaled to 16 bits, not read as the tiny integers they are: a float
+// WAV of k / 32768 codes exactly as the 16-bit WAV of k.
+TEST(KvoxRoundTrip, FloatSamplesAtTheCodingRateAreScaledLikeEveryOtherFloat) {
+  const std::string folder = NewFolder();
+  const std::vector<int16_t> samples = TestSignal(20000);
+  WriteSound(folder + "/short.wav", Sound{8000, 1, samples});
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* file = sf_open((folder + "/float.wav").c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr);
+  std::vector<float> floats(samples.begin(), samples.end());
+  for (float& value : floats) value /= 32768.0f;
+  sf_writef_float(file, floats.data(), static_cast<sf_count_t>(floats.size()));
+  sf_close(file);
+  for (const char* name : {"short", "float"}) {
+    ASSERT_EQ(RunKvox({"encode", folder + "/" + name + ".wav", folder + "/" + name + ".vox", "--format", "alaw"}).status,
+              0);
+  }
+  EXPECT_EQ(Slurp(folder + "/float.vox"), Slurp(folder + "/short.vox"));
 }
 
 // Left = a + b and right = a - b mix down to a alone, at a's level; keeping one channel, or summing without

@@ -52,13 +52,15 @@ def test_other_rates_and_channels_are_converted_as_kvox_encode_does(kvox_command
     assert file_bytes(tmp_path / "converted.vox") == file_bytes(tmp_path / "kvox.vox")
 
 
-def test_float_audio_at_the_codings_rate_is_scaled_not_silenced(speech, tmp_path):
-    # libsndfile reads float samples as 16-bit unscaled; convert takes them as floats, like write.
+def test_float_audio_at_the_codings_rate_is_scaled_not_silenced(kvox_command, speech, tmp_path):
+    # Float samples are coded as floats (scaled, rounded, clipped) by convert, write and kvox encode alike.
     floats = speech(8000).astype(np.float32) / 32768
     source = wav(tmp_path / "in.wav", floats, 8000, "FLOAT")
     kvox.convert(source, tmp_path / "converted.vox", to="alaw")
     kvox.write(tmp_path / "written.vox", floats, "alaw")
+    kvox_command("encode", source, tmp_path / "kvox.vox", "--format", "alaw")
     assert file_bytes(tmp_path / "converted.vox") == file_bytes(tmp_path / "written.vox")
+    assert file_bytes(tmp_path / "converted.vox") == file_bytes(tmp_path / "kvox.vox")
     assert np.abs(kvox.read(tmp_path / "converted.vox")[0]).max() > 10000
 
 
