@@ -30,6 +30,20 @@ static void write_wav_header(FILE* out, uint32_t rate, uint32_t data_bytes) {
   put_le(out, data_bytes, 4);
 }
 
+/* Samples as WAV keeps them. */
+static void write_samples(FILE* out, const int16_t* samples, size_t count) {
+  unsigned char bytes[2 * 16384];
+  for (size_t done = 0; done < count;) {
+    size_t n = count - done < 16384 ? count - done : 16384;
+    for (size_t i = 0; i < n; ++i) {
+      bytes[2 * i] = (unsigned char)(samples[done + i] & 0xFF);
+      bytes[2 * i + 1] = (unsigned char)((uint16_t)samples[done + i] >> 8);
+    }
+    fwrite(bytes, 2, n, out);
+    done += n;
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
     fprintf(stderr, "usage: %s IN.vox [OUT.wav]\n", argv[0]);
@@ -37,8 +51,8 @@ int main(int argc, char** argv) {
   }
   kvox_info info;
   int err;
-  kvox_file* in = kvox_open(argv[1], 0, &info, &err);
-  if (info.detected) {
+  kvox_file* in = kvox_open(argv[1], 0, &info, &err); /* 0: no coding named */
+  if (info.detected) { /* a raw file: what its content says, even when it settles nothing */
     char summary[512];
     kvox_detection_summary(&info.detection, summary, sizeof summary);
     fprintf(stderr, "%s: %s\n", argv[1], summary);
@@ -58,15 +72,8 @@ int main(int argc, char** argv) {
   /* info.frames is exact, so the header goes first and standard output may be a pipe. */
   write_wav_header(out, (uint32_t)info.rate, (uint32_t)(2 * info.frames));
   static int16_t samples[16384];
-  static unsigned char bytes[2 * 16384];
   int64_t got;
-  while ((got = kvox_read(in, samples, 16384)) > 0) {
-    for (int64_t i = 0; i < got; ++i) {
-      bytes[2 * i] = (unsigned char)(samples[i] & 0xFF);
-      bytes[2 * i + 1] = (unsigned char)((uint16_t)samples[i] >> 8);
-    }
-    fwrite(bytes, 2, (size_t)got, out);
-  }
+  while ((got = kvox_read(in, samples, 16384)) > 0) write_samples(out, samples, (size_t)got);
   kvox_close(in);
   if (got < 0) fprintf(stderr, "%s: %s\n", argv[1], kvox_strerror((int)got));
   int write_failed = ferror(out);
