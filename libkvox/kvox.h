@@ -109,7 +109,8 @@ KVOX_API size_t kvox_encode(kvox_encoder* encoder, const int16_t* in, size_t sam
 /* Ends the stream: an ADPCM sample still kept is written as the plug-in ends a file on an odd sample (its
  * code in the high nibble, the low nibble coded from the same sample once more). Returns the bytes
  * written to `out` (0 or 1); the encoder then starts a new stream. kvox_encode followed by kvox_encoder_flush
- * gives exactly the bytes after the tag of a VOX file the plug-in writes from the same samples. */
+ * gives exactly the bytes after the tag of a VOX file the plug-in writes from the same samples. A null `out`
+ * (or encoder) changes nothing and returns 0, so a held sample is never dropped unseen. */
 KVOX_API size_t kvox_encoder_flush(kvox_encoder* encoder, uint8_t* out);
 KVOX_API void kvox_encoder_free(kvox_encoder* encoder);
 
@@ -194,9 +195,9 @@ KVOX_API int64_t kvox_write(kvox_file* file, const int16_t* pcm, size_t frames);
 KVOX_API int64_t kvox_tell(const kvox_file* file);
 
 /* Closes a file and frees the handle, in every case. For a file being written: writes what is still held,
- * and gives the file its name; returns 0, or the first error of any write that did not reach the file,
- * in which case nothing is left under the name (a full disk is an error, never a short file). For a file
- * being read: 0. NULL gives KVOX_EINVAL. */
+ * and gives the file its name; returns 0, or the first error of any write that did not reach the file, in
+ * which case the temporary file is removed and an earlier file of that name keeps its content (a full disk
+ * is an error, never a short file). For a file being read: 0. NULL gives KVOX_EINVAL. */
 KVOX_API int kvox_close(kvox_file* file);
 /* Closes a file being written without keeping it: nothing is left under its name. For a file being read,
  * the same as kvox_close. */
