@@ -109,8 +109,8 @@ KVOX_API size_t kvox_encode(kvox_encoder* encoder, const int16_t* in, size_t sam
 /* Ends the stream: an ADPCM sample still kept is written as the plug-in ends a file on an odd sample (its
  * code in the high nibble, the low nibble coded from the same sample once more). Returns the bytes
  * written to `out` (0 or 1); the encoder then starts a new stream. kvox_encode followed by kvox_encoder_flush
- * gives exactly the bytes after the tag of a VOX file the plug-in writes from the same samples. A null `out`
- * (or encoder) changes nothing and returns 0, so a held sample is never dropped unseen. */
+ * gives exactly the bytes after the tag of a VOX file the plug-in writes from the same samples. With `out`
+ * NULL it only starts a new stream, dropping a sample still held, and returns 0. */
 KVOX_API size_t kvox_encoder_flush(kvox_encoder* encoder, uint8_t* out);
 KVOX_API void kvox_encoder_free(kvox_encoder* encoder);
 

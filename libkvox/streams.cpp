@@ -102,9 +102,9 @@ size_t kvox_encode(kvox_encoder* encoder, const int16_t* in, size_t samples, uin
 }
 
 size_t kvox_encoder_flush(kvox_encoder* encoder, uint8_t* out) {
-  if (encoder == nullptr || out == nullptr) return 0;
+  if (encoder == nullptr) return 0;
   size_t made = 0;
-  if (encoder->holds_sample) {
+  if (encoder->holds_sample && out != nullptr) {
     made = AdpcmEncodeBlock(encoder->state, encoder->history, encoder->sum, &encoder->held_sample, 1, out);
   }
   Restart(*encoder);
