@@ -18,91 +18,23 @@
 #include <string>
 #include <vector>
 
+#include "bench/hour_files.h"
 #include "codec/blocks.h"
 #include "plugin/catalogue.h"
 #include "plugin/filter_api.h"
 
 namespace {
 
-constexpr size_t HourSamples = 8000 * 3600;
+using bench_hours::CodedHour;
+using bench_hours::HourOfSpeechLikeAudio;
+using bench_hours::LibsndfileFormat;
+using bench_hours::RemoveCodedHours;
+using bench_hours::ScratchPath;
+using bench_hours::WriteHourThroughExports;
+using bench_hours::WriteHourWithLibsndfile;
+
+const size_t HourSamples = bench_hours::HourSamples(1);  // the formats benchmarked all run at 8000 Hz
 constexpr size_t BlockSamples = BlockSize / 2;
-
-const std::vector<int16_t>& HourOfSpeechLikeAudio() {
-  static const std::vector<int16_t> samples = [] {
-    std::vector<int16_t> s(HourSamples);
-    uint32_t noise = 1;
-    for (size_t i = 0; i < s.size(); ++i) {
-      noise = noise * 1664525u + 1013904223u;
-      double t = static_cast<double>(i) / 8000.0;
-      double envelope = 0.5 + 0.5 * std::sin(2 * M_PI * 3.0 * t);
-      double voice =
-          std::sin(2 * M_PI * 180 * t) + 0.5 * std::sin(2 * M_PI * 720 * t) + 0.25 * std::sin(2 * M_PI * 1900 * t);
-      s[i] = static_cast<int16_t>(9000 * envelope * voice + static_cast<double>(noise >> 22) - 512);
-    }
-    return s;
-  }();
-  return samples;
-}
-
-std::string ScratchPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("kvox-bench-" + std::to_string(getpid()) + "-" + name)).string();
-}
-
-// The libsndfile format of the same coding, headerless.
-int LibsndfileFormat(OptionsWord options) {
-  switch (CodingOf(options)) {
-    case Coding::Alaw:
-      return SF_FORMAT_RAW | SF_FORMAT_ALAW;
-    case Coding::Mulaw:
-      return SF_FORMAT_RAW | SF_FORMAT_ULAW;
-    default:
-      return SF_FORMAT_RAW | SF_FORMAT_VOX_ADPCM;
-  }
-}
-
-// Our job: the host fills its buffer with a block, and the plug-in codes it in place and writes it.
-void WriteHourThroughExports(const std::string& path, OptionsWord options) {
-  const auto& hour = HourOfSpeechLikeAudio();
-  int32_t block_size = 0;
-  FilterHandle out = OpenFilterOutput(path.c_str(), SampleRate(options), 16, 1, 0, &block_size, options);
-  std::vector<int16_t> block(BlockSamples);
-  for (size_t start = 0; start < hour.size(); start += block.size()) {
-    std::copy_n(hour.begin() + static_cast<ptrdiff_t>(start), block.size(), block.begin());
-    WriteFilterOutput(out, reinterpret_cast<uint8_t*>(block.data()), BlockSize);
-  }
-  CloseFilterOutput(out);
-}
-
-// libsndfile's job: the same blocks written from the caller's (constant) samples; it needs no copy.
-void WriteHourWithLibsndfile(const std::string& path, OptionsWord options) {
-  const auto& hour = HourOfSpeechLikeAudio();
-  SF_INFO info{};
-  info.samplerate = SampleRate(options);
-  info.channels = 1;
-  info.format = LibsndfileFormat(options);
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (file == nullptr) return;
-  for (size_t start = 0; start < hour.size(); start += BlockSamples) {
-    sf_write_short(file, hour.data() + start, static_cast<sf_count_t>(BlockSamples));
-  }
-  sf_close(file);
-}
-
-// The hour coded once per side and coding, then reused by the decode benchmarks; removed at exit.
-std::string coded_hour_paths[2][7];
-
-const std::string& CodedHour(OptionsWord options, bool libsndfile) {
-  std::string& path = coded_hour_paths[libsndfile][options];
-  if (path.empty()) {
-    path = ScratchPath(std::string(libsndfile ? "sndfile-" : "exports-") + std::to_string(options) + ".vox");
-    if (libsndfile) {
-      WriteHourWithLibsndfile(path, options);
-    } else {
-      WriteHourThroughExports(path, options);
-    }
-  }
-  return path;
-}
 
 void SetCounters(benchmark::State& state, int64_t pcm_bytes) {
   state.SetBytesProcessed(pcm_bytes);
@@ -196,7 +128,7 @@ void EncodeWithLibsndfile(benchmark::State& state, OptionsWord options) {
 }
 
 void EncodeBlocksAlone(benchmark::State& state, OptionsWord options) {
-  const auto& hour = HourOfSpeechLikeAudio();
+  const auto& hour = HourOfSpeechLikeAudio(1);
   std::vector<int16_t> block(BlockSamples);
   for (auto _ : state) {
     AdpcmState adpcm{};
@@ -219,14 +151,6 @@ void EncodeBlocksAlone(benchmark::State& state, OptionsWord options) {
     benchmark::DoNotOptimize(block.data());
   }
   SetCounters(state, static_cast<int64_t>(state.iterations() * HourSamples * 2));
-}
-
-void RemoveCodedHours() {
-  for (const auto& side : coded_hour_paths) {
-    for (const std::string& path : side) {
-      if (!path.empty()) std::remove(path.c_str());
-    }
-  }
 }
 
 // Formats 1 (A-law), 3 (mu-law), 5 (ADPCM) at 8000 Hz: the 6000 Hz formats run the same code.
