@@ -52,7 +52,13 @@ if [ -n "$missing" ] || [ "$need_sources" = yes ]; then
       dpkg --add-architecture i386
     fi
   fi
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  # A mirror caught mid-sync fails one index for a minute or so; the install below still finds packages in
+  # the indexes that did arrive, and says so plainly if one is missing.
+  for attempt in 1 2 3; do
+    apt-get -o DPkg::Lock::Timeout=900 update -qq && break
+    if [ "$attempt" = 3 ]; then echo "install-deps: apt-get update failed three times; going on with the indexes it has" >&2
+    else sleep 20; fi
+  done
   [ -z "$missing" ] || apt-get -o DPkg::Lock::Timeout=900 install -y -qq $missing >/dev/null
 fi
 
