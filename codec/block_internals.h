@@ -12,11 +12,15 @@
 #include "codec/block_paths.h"
 #include "codec/g711.h"
 
-// x86 vector forms: SSE2 where the target has it (all of x86-64); AVX-512BW on 32- and 64-bit x86, compiled
-// for that instruction set function by function and chosen at run time. KVOX_CODEC_SCALAR leaves only the
-// portable form, as a WebAssembly build has.
+// x86 vector forms: SSE2 where the target has it (all of x86-64, and WebAssembly built with -msse2, which
+// Emscripten maps onto 128-bit SIMD); AVX-512BW on 32- and 64-bit x86, compiled for that instruction set
+// function by function and chosen at run time. WebAssembly with SIMD has its own ADPCM decoder besides.
+// KVOX_CODEC_SCALAR leaves only the portable form.
 #if !defined(KVOX_CODEC_SCALAR) && defined(__SSE2__)
 #define KVOX_CODEC_SSE2 1
+#endif
+#if !defined(KVOX_CODEC_SCALAR) && defined(__wasm_simd128__) && defined(__SSE2__)
+#define KVOX_CODEC_WASM_SIMD 1
 #endif
 #if !defined(KVOX_CODEC_SCALAR) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define KVOX_CODEC_AVX512 1
@@ -137,6 +141,12 @@ size_t AlawEncodeBlockAvx512(const int16_t* samples, size_t sample_count, uint8_
 size_t MulawEncodeBlockAvx512(const int16_t* samples, size_t sample_count, uint8_t* codes);
 void AdpcmDecodeBlockAvx512(AdpcmState& state, DcHistory& history, int32_t& sum, const uint8_t* bytes,
                             size_t byte_count, int16_t* samples);
+#endif
+
+#if defined(KVOX_CODEC_WASM_SIMD)
+// The WebAssembly SIMD ADPCM decoder (blocks_wasm.cpp).
+void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& sum, const uint8_t* bytes,
+                              size_t byte_count, int16_t* samples);
 #endif
 
 }  // namespace block_internals

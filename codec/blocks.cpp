@@ -408,9 +408,15 @@ constexpr BlockFunctions PortableFunctions{
 constexpr BlockFunctions Sse2Functions{
     "SSE2",          AlawDecodePortable,         MulawDecodePortable,       AlawEncodeSse2,
     MulawEncodeSse2, AdpcmDecodeBlockWith<true>, AdpcmEncodeBlockWith<true>};
-constexpr const BlockFunctions* Sse2OrPortable = &Sse2Functions;
+[[maybe_unused]] constexpr const BlockFunctions* Sse2OrPortable = &Sse2Functions;
 #else
-constexpr const BlockFunctions* Sse2OrPortable = &PortableFunctions;
+[[maybe_unused]] constexpr const BlockFunctions* Sse2OrPortable = &PortableFunctions;
+#endif
+
+#if defined(KVOX_CODEC_WASM_SIMD)
+constexpr BlockFunctions WasmSimdFunctions{
+    "WebAssembly SIMD", AlawDecodePortable,        MulawDecodePortable,       AlawEncodeSse2,
+    MulawEncodeSse2,    AdpcmDecodeBlockWasmSimd, AdpcmEncodeBlockWith<true>};
 #endif
 
 #if defined(KVOX_CODEC_AVX512)
@@ -441,15 +447,25 @@ const BlockFunctions* BlockFunctionsFor(BlockPath path) {
       if (ProcessorHasAvx512BW()) return &Avx512Functions;
 #endif
       return nullptr;
+    case BlockPath::WasmSimd:
+#if defined(KVOX_CODEC_WASM_SIMD)
+      return &WasmSimdFunctions;
+#else
+      return nullptr;
+#endif
   }
   return nullptr;
 }
 
 const BlockFunctions& FastestBlockFunctions() {
+#if defined(KVOX_CODEC_WASM_SIMD)
+  return WasmSimdFunctions;
+#else
 #if defined(KVOX_CODEC_AVX512)
   if (ProcessorHasAvx512BW()) return Avx512Functions;
 #endif
   return *Sse2OrPortable;
+#endif
 }
 
 void AlawDecodeBlock(const uint8_t* codes, size_t code_count, int16_t* samples) {

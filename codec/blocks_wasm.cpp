@@ -1,0 +1,156 @@
+// The ADPCM decoder for WebAssembly with 128-bit SIMD, as the npm package and the page run it.
+//
+// The SSE2 form, compiled to WebAssembly, runs at half its native speed: WebAssembly addresses memory as
+// one base plus one index, so every table access costs its own additions, and the engine keeps too few
+// registers for the chain and the tracker together. This form shortens the step-index chain to one
+// addition and one load per byte, and moves the predictor chain into a vector register, where one entry
+// per (step index, byte) gives both samples of the byte with one addition and one clamp.
+#include "codec/block_internals.h"
+
+#if defined(KVOX_CODEC_WASM_SIMD)
+
+#include <wasm_simd128.h>
+
+namespace block_internals {
+
+namespace {
+
+// One byte's effect at one step index, as 16-bit lanes: the predictor plus lanes 0 and 1, limited from
+// below by lanes 2 and 3 and from above by lanes 4 and 5, gives the byte's two samples. The second sample
+// uses the byte's combined difference and limits (see DecodeStep), so both clamps are one vector clamp.
+struct alignas(16) ByteEffect {
+  int16_t lanes[6];  // d1, d1 + d2, -2048, low limit, 2047, high limit
+  uint32_t next_row;  // address of the row of 256 entries of the step index after the byte
+};
+static_assert(sizeof(ByteEffect) == 16);
+
+constexpr size_t ByteEffectCount = adpcm_tables::StepIndexCount * 256;
+
+// The table holds addresses, which no constant expression can, so it is filled on first use and only
+// read after that. It lives in zero-initialised memory and adds nothing to the module's size.
+const ByteEffect* ByteEffects() {
+  static ByteEffect effects[ByteEffectCount];
+  static const bool filled = [] {
+    for (int index = 0; index < adpcm_tables::StepIndexCount; ++index) {
+      for (int byte = 0; byte < 256; ++byte) {
+        const adpcm_tables::DecodeStep& first = adpcm_tables::DecodeSteps[index * 16 + (byte >> 4)];
+        const adpcm_tables::DecodeStep& second = adpcm_tables::DecodeSteps[first.next_row + (byte & 0x0F)];
+        const int next_index = second.next_row / adpcm_tables::CodeCount;
+        effects[index * 256 + byte] = {
+            {first.difference, static_cast<int16_t>(first.difference + second.difference), -2048, second.low_limit,
+             2047, second.high_limit},
+            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&effects[next_index * 256]))};
+      }
+    }
+    return true;
+  }();
+  (void)filled;
+  return effects;
+}
+
+// The decoder's values fit 16 bits (-2048..2047), so the window holds them as such.
+struct Window16 {
+  int16_t values[DcTrackerLength + ChunkSamples];
+};
+
+// Decodes the byte `byte_offset / 16` of `row`; `predictor` holds the predictor in all eight lanes.
+inline void DecodeByte16(uint32_t byte_offset, v128_t& predictor, uint32_t& row, int16_t* samples) {
+  const ByteEffect* effect = reinterpret_cast<const ByteEffect*>(static_cast<uintptr_t>(row + byte_offset));
+  const v128_t lanes = wasm_v128_load(effect);
+  const v128_t low = wasm_i32x4_shuffle(lanes, lanes, 1, 1, 1, 1);
+  const v128_t high = wasm_i32x4_shuffle(lanes, lanes, 2, 2, 2, 2);
+  const v128_t both = wasm_i16x8_min(wasm_i16x8_max(wasm_i16x8_add(predictor, lanes), low), high);
+  wasm_v128_store32_lane(samples, both, 0);
+  predictor = wasm_i16x8_shuffle(both, both, 1, 1, 1, 1, 1, 1, 1, 1);
+  row = effect->next_row;
+}
+
+struct TrackVector {
+  v128_t results;
+  v128_t sum;  // all four lanes: the running sum after the four values
+};
+
+// Four tracker results at once, as the SSE2 form computes them.
+inline TrackVector Track4(const Window16& window, size_t j, v128_t sum) {
+  const v128_t values = wasm_i32x4_load16x4(window.values + DcTrackerLength + j);
+  const v128_t leaving = wasm_i32x4_load16x4(window.values + j);
+  const v128_t change = wasm_i32x4_sub(values, leaving);
+  const v128_t zero = wasm_i32x4_const_splat(0);
+  v128_t inclusive = wasm_i32x4_add(change, wasm_i32x4_shuffle(zero, change, 0, 4, 5, 6));
+  inclusive = wasm_i32x4_add(inclusive, wasm_i32x4_shuffle(zero, inclusive, 0, 1, 4, 5));
+  const v128_t before = wasm_i32x4_add(sum, wasm_i32x4_sub(inclusive, change));
+  // Division by 128 truncating toward zero: add 127 to negative sums before the arithmetic shift.
+  const v128_t bias = wasm_u32x4_shr(wasm_i32x4_shr(before, 31), 32 - 7);
+  const v128_t mean = wasm_i32x4_shr(wasm_i32x4_add(before, bias), 7);
+  return {wasm_i32x4_sub(values, mean), wasm_i32x4_add(sum, wasm_i32x4_shuffle(inclusive, inclusive, 3, 3, 3, 3))};
+}
+
+// Decoder output for window positions j..j+7: saturated times 16 with the low bits cleared, as in SSE2.
+inline v128_t TrackOutput8(const Window16& window, size_t j, v128_t& sum) {
+  const TrackVector first = Track4(window, j, sum);
+  const TrackVector second = Track4(window, j + 4, first.sum);
+  sum = second.sum;
+  const v128_t packed = wasm_i16x8_narrow_i32x4(wasm_i32x4_shl(first.results, 4), wasm_i32x4_shl(second.results, 4));
+  return wasm_v128_and(packed, wasm_i16x8_splat(static_cast<int16_t>(0xFFF0)));
+}
+
+int32_t TrackOutputFrom(const Window16& window, size_t j, size_t end, int32_t sum, unsigned char* out) {
+  v128_t vector_sum = wasm_i32x4_splat(sum);
+  for (; j + 8 <= end; j += 8) wasm_v128_store(out + 2 * j, TrackOutput8(window, j, vector_sum));
+  sum = wasm_i32x4_extract_lane(vector_sum, 0);
+  for (; j < end; ++j) {
+    const int32_t value = window.values[DcTrackerLength + j];
+    StoreSample(out, j, DecoderOutput(value - sum / DcTrackerLength));
+    sum += value - window.values[j];
+  }
+  return sum;
+}
+
+}  // namespace
+
+// Decoder states come from decoding, so the predictor and the history lie in -2048..2047.
+void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& sum, const uint8_t* bytes,
+                              size_t byte_count, int16_t* samples) {
+  if (byte_count == 0) return;
+  Window16 window;
+  for (int k = 0; k < DcTrackerLength; ++k) {
+    window.values[k] = static_cast<int16_t>(history.ring[(history.position + k) & (DcTrackerLength - 1)]);
+  }
+  const ByteEffect* effects = ByteEffects();
+  v128_t predictor = wasm_i16x8_splat(static_cast<int16_t>(state.predictor));
+  uint32_t row = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(effects + state.step_index * 256));
+  unsigned char* out = BytesOf(samples);
+  for (size_t done_bytes = 0; done_bytes < byte_count;) {
+    const size_t chunk_bytes = byte_count - done_bytes < ChunkSamples / 2 ? byte_count - done_bytes : ChunkSamples / 2;
+    const uint8_t* in = bytes + done_bytes;
+    int16_t* chunk_values = window.values + DcTrackerLength;
+    unsigned char* chunk_out = out + 4 * done_bytes;
+    v128_t vector_sum = wasm_i32x4_splat(sum);
+    // Four bytes at a time, read as one word; the tracker follows four bytes behind, in the same loop.
+    size_t i = 0;
+    for (; i + 4 <= chunk_bytes; i += 4) {
+      uint32_t word;
+      std::memcpy(&word, in + i, sizeof word);
+      DecodeByte16((word << 4) & 0xFF0, predictor, row, chunk_values + 2 * i);
+      DecodeByte16((word >> 4) & 0xFF0, predictor, row, chunk_values + 2 * i + 2);
+      DecodeByte16((word >> 12) & 0xFF0, predictor, row, chunk_values + 2 * i + 4);
+      DecodeByte16((word >> 20) & 0xFF0, predictor, row, chunk_values + 2 * i + 6);
+      if (i > 0) wasm_v128_store(chunk_out + 4 * (i - 4), TrackOutput8(window, 2 * (i - 4), vector_sum));
+    }
+    const size_t tracked = i > 0 ? 2 * (i - 4) : 0;
+    for (; i < chunk_bytes; ++i) DecodeByte16(in[i] * 16u, predictor, row, chunk_values + 2 * i);
+    const size_t chunk_samples = 2 * chunk_bytes;
+    sum = TrackOutputFrom(window, tracked, chunk_samples, wasm_i32x4_extract_lane(vector_sum, 0), chunk_out);
+    std::memmove(window.values, window.values + chunk_samples, DcTrackerLength * sizeof(int16_t));
+    done_bytes += chunk_bytes;
+  }
+  const int32_t position = static_cast<int32_t>((history.position + 2 * byte_count) & (DcTrackerLength - 1));
+  for (int k = 0; k < DcTrackerLength; ++k) history.ring[(position + k) & (DcTrackerLength - 1)] = window.values[k];
+  history.position = position;
+  state.predictor = wasm_i16x8_extract_lane(predictor, 0);
+  state.step_index = static_cast<int32_t>((row - reinterpret_cast<uintptr_t>(effects)) / (256 * sizeof(ByteEffect)));
+}
+
+}  // namespace block_internals
+
+#endif
