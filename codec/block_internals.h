@@ -144,7 +144,9 @@ void AdpcmDecodeBlockAvx512(AdpcmState& state, DcHistory& history, int32_t& sum,
 #endif
 
 #if defined(KVOX_CODEC_WASM_SIMD)
-// The WebAssembly SIMD ADPCM decoder (blocks_wasm.cpp).
+// The WebAssembly SIMD decoders (blocks_wasm.cpp).
+void AlawDecodeBlockWasmSimd(const uint8_t* codes, size_t code_count, int16_t* samples);
+void MulawDecodeBlockWasmSimd(const uint8_t* codes, size_t code_count, int16_t* samples);
 void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& sum, const uint8_t* bytes,
                               size_t byte_count, int16_t* samples);
 #endif

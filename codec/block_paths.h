@@ -12,7 +12,7 @@ enum class BlockPath {
   Portable,  // C++ only: every build, WebAssembly and processors without the vector units below included
   Sse2,      // x86-64 (compiled in; every x86-64 processor has SSE2)
   Avx512,    // x86 with AVX-512BW, chosen at run time
-  WasmSimd,  // WebAssembly with 128-bit SIMD: SSE2's forms, with an ADPCM decoder of its own
+  WasmSimd,  // WebAssembly with 128-bit SIMD: SSE2's encoders, with decoders of its own
 };
 
 inline constexpr BlockPath AllBlockPaths[] = {BlockPath::Portable, BlockPath::Sse2, BlockPath::Avx512,

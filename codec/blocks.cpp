@@ -415,7 +415,7 @@ constexpr BlockFunctions Sse2Functions{
 
 #if defined(KVOX_CODEC_WASM_SIMD)
 constexpr BlockFunctions WasmSimdFunctions{
-    "WebAssembly SIMD", AlawDecodePortable,        MulawDecodePortable,       AlawEncodeSse2,
+    "WebAssembly SIMD", AlawDecodeBlockWasmSimd,  MulawDecodeBlockWasmSimd,  AlawEncodeSse2,
     MulawEncodeSse2,    AdpcmDecodeBlockWasmSimd, AdpcmEncodeBlockWith<true>};
 #endif
 
