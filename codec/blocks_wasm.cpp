@@ -1,11 +1,11 @@
 // The decoders for WebAssembly with 128-bit SIMD, as the npm package and the page run them.
 //
-// G.711: WebAssembly has no gather, so instead of a table look-up per sample the decoders expand eight
-// codes at a time by G.711's own arithmetic, the segment's power of two coming from a 16-byte shuffle.
+// G.711: WebAssembly has no gather, so instead of a table look-up per sample the decoders expand sixteen
+// codes at a time by G.711's own arithmetic, the segment's power of two coming from a 16-byte swizzle.
 //
-// The SSE2 form, compiled to WebAssembly, runs at half its native speed: WebAssembly addresses memory as
-// one base plus one index, so every table access costs its own additions, and the engine keeps too few
-// registers for the chain and the tracker together. This form shortens the step-index chain to one
+// ADPCM: the SSE2 form, compiled to WebAssembly, runs at half its native speed: WebAssembly addresses
+// memory as one base plus one index, so every table access costs its own additions, and the engine keeps
+// too few registers for the chain and the tracker together. This form shortens the step-index chain to one
 // addition and one load per byte, and moves the predictor chain into a vector register, where one entry
 // per (step index, byte) gives both samples of the byte with one addition and one clamp.
 #include "codec/block_internals.h"
@@ -22,33 +22,40 @@ namespace {
 // below by lanes 2 and 3 and from above by lanes 4 and 5, gives the byte's two samples. The second sample
 // uses the byte's combined difference and limits (see DecodeStep), so both clamps are one vector clamp.
 struct alignas(16) ByteEffect {
-  int16_t lanes[6];  // d1, d1 + d2, -2048, low limit, 2047, high limit
-  uint32_t next_row;  // address of the row of 256 entries of the step index after the byte
+  int16_t lanes[8];  // d1, d1 + d2, -2048, low limit, 2047, high limit, unused, unused
 };
-static_assert(sizeof(ByteEffect) == 16);
 
-constexpr size_t ByteEffectCount = adpcm_tables::StepIndexCount * 256;
+constexpr size_t ByteEntries = adpcm_tables::StepIndexCount * 256;
 
-// The table holds addresses, which no constant expression can, so it is filled on first use and only
-// read after that. It lives in zero-initialised memory and adds nothing to the module's size.
-const ByteEffect* ByteEffects() {
-  static ByteEffect effects[ByteEffectCount];
+// Both indexed by step index * 256 + byte. The step-index chain runs through `next_rows` alone, whose rows
+// of 1 KiB keep the entries it touches in few cache lines; the effects sit at four times the offset.
+struct ByteTables {
+  uint32_t next_rows[ByteEntries];  // address of the row in next_rows of the step index after the byte
+  ByteEffect effects[ByteEntries];
+};
+static_assert(sizeof(ByteEffect) == 4 * sizeof(uint32_t));
+
+// The tables hold addresses, which no constant expression can, so they are filled on first use and only
+// read after that. They live in zero-initialised memory and add nothing to the module's size.
+const ByteTables& DecoderTables() {
+  static ByteTables tables;
   static const bool filled = [] {
     for (int index = 0; index < adpcm_tables::StepIndexCount; ++index) {
       for (int byte = 0; byte < 256; ++byte) {
         const adpcm_tables::DecodeStep& first = adpcm_tables::DecodeSteps[index * 16 + (byte >> 4)];
         const adpcm_tables::DecodeStep& second = adpcm_tables::DecodeSteps[first.next_row + (byte & 0x0F)];
         const int next_index = second.next_row / adpcm_tables::CodeCount;
-        effects[index * 256 + byte] = {
-            {first.difference, static_cast<int16_t>(first.difference + second.difference), -2048, second.low_limit,
-             2047, second.high_limit},
-            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&effects[next_index * 256]))};
+        tables.effects[index * 256 + byte] = {{first.difference,
+                                               static_cast<int16_t>(first.difference + second.difference), -2048,
+                                               second.low_limit, 2047, second.high_limit, 0, 0}};
+        tables.next_rows[index * 256 + byte] =
+            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&tables.next_rows[next_index * 256]));
       }
     }
     return true;
   }();
   (void)filled;
-  return effects;
+  return tables;
 }
 
 // The decoder's values fit 16 bits (-2048..2047), so the window holds them as such.
@@ -56,16 +63,19 @@ struct Window16 {
   int16_t values[DcTrackerLength + ChunkSamples];
 };
 
-// Decodes the byte `byte_offset / 16` of `row`; `predictor` holds the predictor in all eight lanes.
-inline void DecodeByte16(uint32_t byte_offset, v128_t& predictor, uint32_t& row, int16_t* samples) {
-  const ByteEffect* effect = reinterpret_cast<const ByteEffect*>(static_cast<uintptr_t>(row + byte_offset));
-  const v128_t lanes = wasm_v128_load(effect);
+// Decodes `byte` at the step index whose row in next_rows starts at address `row`; `predictor` holds the
+// predictor in all eight lanes.
+inline void DecodeByte16(uint32_t byte, v128_t& predictor, uint32_t& row, int16_t* samples, const ByteTables& tables) {
+  const uint32_t entry = row + byte * sizeof(uint32_t);
+  const uint32_t effect = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(tables.effects)) +
+                          (entry - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(tables.next_rows))) * 4;
+  const v128_t lanes = wasm_v128_load(reinterpret_cast<const void*>(static_cast<uintptr_t>(effect)));
   const v128_t low = wasm_i32x4_shuffle(lanes, lanes, 1, 1, 1, 1);
   const v128_t high = wasm_i32x4_shuffle(lanes, lanes, 2, 2, 2, 2);
   const v128_t both = wasm_i16x8_min(wasm_i16x8_max(wasm_i16x8_add(predictor, lanes), low), high);
   wasm_v128_store32_lane(samples, both, 0);
   predictor = wasm_i16x8_shuffle(both, both, 1, 1, 1, 1, 1, 1, 1, 1);
-  row = effect->next_row;
+  row = *reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(entry));
 }
 
 struct TrackVector {
@@ -198,9 +208,9 @@ void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& su
   for (int k = 0; k < DcTrackerLength; ++k) {
     window.values[k] = static_cast<int16_t>(history.ring[(history.position + k) & (DcTrackerLength - 1)]);
   }
-  const ByteEffect* effects = ByteEffects();
+  const ByteTables& tables = DecoderTables();
   v128_t predictor = wasm_i16x8_splat(static_cast<int16_t>(state.predictor));
-  uint32_t row = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(effects + state.step_index * 256));
+  uint32_t row = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&tables.next_rows[state.step_index * 256]));
   unsigned char* out = BytesOf(samples);
   for (size_t done_bytes = 0; done_bytes < byte_count;) {
     const size_t chunk_bytes = byte_count - done_bytes < ChunkSamples / 2 ? byte_count - done_bytes : ChunkSamples / 2;
@@ -208,19 +218,14 @@ void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& su
     int16_t* chunk_values = window.values + DcTrackerLength;
     unsigned char* chunk_out = out + 4 * done_bytes;
     v128_t vector_sum = wasm_i32x4_splat(sum);
-    // Four bytes at a time, read as one word; the tracker follows four bytes behind, in the same loop.
+    // Four bytes at a time; the tracker follows four bytes behind, in the same loop.
     size_t i = 0;
     for (; i + 4 <= chunk_bytes; i += 4) {
-      uint32_t word;
-      std::memcpy(&word, in + i, sizeof word);
-      DecodeByte16((word << 4) & 0xFF0, predictor, row, chunk_values + 2 * i);
-      DecodeByte16((word >> 4) & 0xFF0, predictor, row, chunk_values + 2 * i + 2);
-      DecodeByte16((word >> 12) & 0xFF0, predictor, row, chunk_values + 2 * i + 4);
-      DecodeByte16((word >> 20) & 0xFF0, predictor, row, chunk_values + 2 * i + 6);
+      for (size_t k = i; k < i + 4; ++k) DecodeByte16(in[k], predictor, row, chunk_values + 2 * k, tables);
       if (i > 0) wasm_v128_store(chunk_out + 4 * (i - 4), TrackOutput8(window, 2 * (i - 4), vector_sum));
     }
     const size_t tracked = i > 0 ? 2 * (i - 4) : 0;
-    for (; i < chunk_bytes; ++i) DecodeByte16(in[i] * 16u, predictor, row, chunk_values + 2 * i);
+    for (; i < chunk_bytes; ++i) DecodeByte16(in[i], predictor, row, chunk_values + 2 * i, tables);
     const size_t chunk_samples = 2 * chunk_bytes;
     sum = TrackOutputFrom(window, tracked, chunk_samples, wasm_i32x4_extract_lane(vector_sum, 0), chunk_out);
     std::memmove(window.values, window.values + chunk_samples, DcTrackerLength * sizeof(int16_t));
@@ -230,7 +235,7 @@ void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& su
   for (int k = 0; k < DcTrackerLength; ++k) history.ring[(position + k) & (DcTrackerLength - 1)] = window.values[k];
   history.position = position;
   state.predictor = wasm_i16x8_extract_lane(predictor, 0);
-  state.step_index = static_cast<int32_t>((row - reinterpret_cast<uintptr_t>(effects)) / (256 * sizeof(ByteEffect)));
+  state.step_index = static_cast<int32_t>((row - reinterpret_cast<uintptr_t>(tables.next_rows)) / (256 * sizeof(uint32_t)));
 }
 
 }  // namespace block_internals
