@@ -135,10 +135,13 @@ test-npm: web
 	node --test tests/npm/
 
 # The package beside the most used JavaScript G.711 package, in one Node.js run (bench/node holds its lock file).
+# A second run puts glibc's large blocks (every one-hour result, ours and theirs) on transparent huge pages,
+# which shows how much of a one-hour decode is the system handing over fresh memory (bench/README.md).
 bench-npm: web
 	cmake --preset native >/dev/null
 	cmake --build --preset native -j$(JOBS) --target kvox
 	node --expose-gc bench/npm_bench.mjs
+	GLIBC_TUNABLES=glibc.malloc.hugetlb=1 node --expose-gc bench/npm_bench.mjs
 
 # docs/web.png: the page with a few files open.
 web-screenshot: web

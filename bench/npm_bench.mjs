@@ -97,7 +97,8 @@ rows.push(['ADPCM decode, 160-sample frames (a Decoder)', race(() => {
 
 const ms = (value) => (value === undefined ? '' : value.toFixed(1));
 console.log(`kestrovan-vox ${vox.version()} against alawmulaw ${peerVersion}, Node.js ${process.versions.node}; ` +
-  `${cpus().length} x ${cpus()[0].model}; load ${loadavg().map((l) => l.toFixed(2)).join(' ')}`);
+  `${cpus().length} x ${cpus()[0].model}; load ${loadavg().map((l) => l.toFixed(2)).join(' ')}` +
+  (process.env.GLIBC_TUNABLES ? `; GLIBC_TUNABLES=${process.env.GLIBC_TUNABLES}` : ''));
 console.log(`ms per hour of 8 kHz speech, best (median) of ${runs} runs; x = alawmulaw's best over ours`);
 console.log('| Job                                           |   Ours (ms)      | alawmulaw (ms)   |      x | Target           |');
 console.log('|-----------------------------------------------|------------------|------------------|--------|------------------|');
