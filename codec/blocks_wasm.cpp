@@ -138,19 +138,20 @@ constexpr SegmentBytes AlawPowers = SegmentTable([](int segment) { return segmen
 constexpr SegmentBytes AlawFirstSegment = SegmentTable([](int segment) { return segment == 0 ? 1 : 0; });
 static_assert(MulawPowers.bytes[7] == 128 && MulawPowers.bytes[8] == 1 && AlawPowers.bytes[7] == 64);
 
-// Sixteen codes at a time: the segment's factor and the polarity are found on the bytes, the products on
-// 16-bit lanes. `negative` is all ones in the lanes of negative samples.
+// Sixteen codes at a time: the segment's factor, its correction and the polarity are found on the bytes,
+// the products on 16-bit lanes: ((mantissa << shift) + bias) * factor - (correction << 8) - offset, negated
+// where `negative` is all ones.
 struct Expanded {
   v128_t low, high;  // samples 0..7 and 8..15
 };
 
-inline Expanded Combine(v128_t mantissa, v128_t factor, v128_t negative, int16_t shift, int16_t bias,
-                        v128_t first_segment) {
+inline Expanded Combine(v128_t mantissa, v128_t factor, v128_t correction, v128_t negative, int shift, int16_t bias,
+                        int16_t offset) {
   const auto half = [&](v128_t (*widen)(v128_t), v128_t (*widen_signed)(v128_t)) {
     const v128_t product = wasm_i16x8_mul(
         wasm_i16x8_add(wasm_i16x8_shl(widen(mantissa), shift), wasm_i16x8_splat(bias)), widen(factor));
-    const v128_t magnitude = wasm_i16x8_sub(wasm_i16x8_sub(product, wasm_i16x8_shl(widen(first_segment), 8)),
-                                            wasm_i16x8_splat(bias == 132 ? 132 : 0));
+    const v128_t magnitude = wasm_i16x8_sub(wasm_i16x8_sub(product, wasm_i16x8_shl(widen(correction), 8)),
+                                            wasm_i16x8_splat(offset));
     const v128_t sign = widen_signed(negative);
     return wasm_i16x8_sub(wasm_v128_xor(magnitude, sign), sign);
   };
@@ -164,7 +165,7 @@ inline Expanded MulawExpand16(const uint8_t* codes) {
   const v128_t mantissa = wasm_v128_and(inverted, wasm_i8x16_const_splat(0x0F));
   // A code below 0x80 is negative: its inverted form has bit 7 set.
   const v128_t negative = wasm_i8x16_lt(inverted, wasm_i8x16_const_splat(0));
-  return Combine(mantissa, factor, negative, 3, 132, wasm_i8x16_const_splat(0));
+  return Combine(mantissa, factor, wasm_i8x16_const_splat(0), negative, 3, 132, 132);
 }
 
 inline Expanded AlawExpand16(const uint8_t* codes) {
@@ -175,7 +176,7 @@ inline Expanded AlawExpand16(const uint8_t* codes) {
   const v128_t mantissa = wasm_v128_and(even_inverted, wasm_i8x16_const_splat(0x0F));
   // A code below 0x80 is negative, and the even bits' inversion leaves bit 7 as it is.
   const v128_t negative = wasm_i8x16_ge(even_inverted, wasm_i8x16_const_splat(0));
-  return Combine(mantissa, factor, negative, 4, 264, first_segment);
+  return Combine(mantissa, factor, first_segment, negative, 4, 264, 0);
 }
 
 template <Expanded (*Expand16)(const uint8_t*)>
