@@ -119,86 +119,92 @@ int32_t TrackOutputFrom(const Window16& window, size_t j, size_t end, int32_t su
   return sum;
 }
 
-// 16-byte tables for wasm_i8x16_swizzle, indexed by a code's bits 4..7 (segment and polarity).
-struct alignas(16) SegmentBytes {
-  uint8_t bytes[16];
+// One law's expansion as 16-byte tables. A code, with `inverted` bits flipped, splits into its high four
+// bits (segment and polarity) and its mantissa; swizzles of the tables by those give the pieces of
+// ((mantissa << shift) + bias) * factor - (correction << 8) - offset, negated where `negative` is all ones.
+struct alignas(16) G711Expansion {
+  uint8_t inverted[16];
+  uint8_t mantissa_shifted[16];  // by mantissa
+  uint8_t factor[16];            // by high four bits, as the three tables below
+  uint8_t correction[16];
+  uint8_t negative[16];
+  int16_t bias[8];
+  int16_t offset[8];
 };
 
-constexpr SegmentBytes SegmentTable(int (*value)(int segment)) {
-  SegmentBytes table{};
-  for (int i = 0; i < 16; ++i) table.bytes[i] = static_cast<uint8_t>(value(i & 7));
-  return table;
+constexpr G711Expansion ExpansionOf(uint8_t inverted, int shift, int (*factor)(int segment),
+                                    int (*correction)(int segment), bool negative_when_set, int16_t bias,
+                                    int16_t offset) {
+  G711Expansion expansion{};
+  for (int i = 0; i < 16; ++i) {
+    expansion.inverted[i] = inverted;
+    expansion.mantissa_shifted[i] = static_cast<uint8_t>(i << shift);
+    expansion.factor[i] = static_cast<uint8_t>(factor(i & 7));
+    expansion.correction[i] = static_cast<uint8_t>(correction(i & 7));
+    expansion.negative[i] = (i >= 8) == negative_when_set ? 0xFF : 0;
+  }
+  for (int i = 0; i < 8; ++i) {
+    expansion.bias[i] = bias;
+    expansion.offset[i] = offset;
+  }
+  return expansion;
 }
 
-// mu-law: ((2M + 33) << S) - 33 on the 14-bit scale, times 4: (8M + 132) * 2^S - 132.
-constexpr SegmentBytes MulawPowers = SegmentTable([](int segment) { return 1 << segment; });
+// mu-law: ((2M + 33) << S) - 33 on the 14-bit scale, times 4: (8M + 132) * 2^S - 132; the stored code is
+// the inverse, and a code below 0x80 (bit 7 set once inverted) is negative.
+constexpr G711Expansion MulawExpansion =
+    ExpansionOf(0xFF, 3, [](int segment) { return 1 << segment; }, [](int) { return 0; }, true, 132, 132);
 // A-law: 2M + 1 in segment 0 and (2M + 33) << (S - 1) above it on the 13-bit scale, times 8: (16M + 264) *
-// 2^(S-1), less 256 in segment 0, whose factor is 1.
-constexpr SegmentBytes AlawPowers = SegmentTable([](int segment) { return segment == 0 ? 1 : 1 << (segment - 1); });
-constexpr SegmentBytes AlawFirstSegment = SegmentTable([](int segment) { return segment == 0 ? 1 : 0; });
-static_assert(MulawPowers.bytes[7] == 128 && MulawPowers.bytes[8] == 1 && AlawPowers.bytes[7] == 64);
+// 2^(S-1), less 256 in segment 0, whose factor is 1; the even bits are inverted, and a code below 0x80 is
+// negative.
+constexpr G711Expansion AlawExpansion = ExpansionOf(
+    0x55, 4, [](int segment) { return segment == 0 ? 1 : 1 << (segment - 1); },
+    [](int segment) { return segment == 0 ? 1 : 0; }, false, 264, 0);
+static_assert(MulawExpansion.factor[7] == 128 && MulawExpansion.factor[8] == 1 && AlawExpansion.factor[7] == 64);
+static_assert(MulawExpansion.negative[8] == 0xFF && AlawExpansion.negative[7] == 0xFF && AlawExpansion.negative[8] == 0);
 
-// Sixteen codes at a time: the segment's factor, its correction and the polarity are found on the bytes,
-// the products on 16-bit lanes: ((mantissa << shift) + bias) * factor - (correction << 8) - offset, negated
-// where `negative` is all ones.
-struct Expanded {
-  v128_t low, high;  // samples 0..7 and 8..15
-};
+}  // namespace
 
-inline Expanded Combine(v128_t mantissa, v128_t factor, v128_t correction, v128_t negative, int shift, int16_t bias,
-                        int16_t offset) {
-  const auto half = [&](v128_t (*widen)(v128_t), v128_t (*widen_signed)(v128_t)) {
-    const v128_t product = wasm_i16x8_mul(
-        wasm_i16x8_add(wasm_i16x8_shl(widen(mantissa), shift), wasm_i16x8_splat(bias)), widen(factor));
-    const v128_t magnitude = wasm_i16x8_sub(wasm_i16x8_sub(product, wasm_i16x8_shl(widen(correction), 8)),
-                                            wasm_i16x8_splat(offset));
-    const v128_t sign = widen_signed(negative);
-    return wasm_i16x8_sub(wasm_v128_xor(magnitude, sign), sign);
-  };
-  return {half(wasm_u16x8_extend_low_u8x16, wasm_i16x8_extend_low_i8x16),
-          half(wasm_u16x8_extend_high_u8x16, wasm_i16x8_extend_high_i8x16)};
-}
-
-inline Expanded MulawExpand16(const uint8_t* codes) {
-  const v128_t inverted = wasm_v128_xor(wasm_v128_load(codes), wasm_i8x16_const_splat(-1));
-  const v128_t factor = wasm_i8x16_swizzle(wasm_v128_load(MulawPowers.bytes), wasm_u8x16_shr(inverted, 4));
-  const v128_t mantissa = wasm_v128_and(inverted, wasm_i8x16_const_splat(0x0F));
-  // A code below 0x80 is negative: its inverted form has bit 7 set.
-  const v128_t negative = wasm_i8x16_lt(inverted, wasm_i8x16_const_splat(0));
-  return Combine(mantissa, factor, wasm_i8x16_const_splat(0), negative, 3, 132, 132);
-}
-
-inline Expanded AlawExpand16(const uint8_t* codes) {
-  const v128_t even_inverted = wasm_v128_xor(wasm_v128_load(codes), wasm_i8x16_const_splat(0x55));
-  const v128_t index = wasm_u8x16_shr(even_inverted, 4);
-  const v128_t factor = wasm_i8x16_swizzle(wasm_v128_load(AlawPowers.bytes), index);
-  const v128_t first_segment = wasm_i8x16_swizzle(wasm_v128_load(AlawFirstSegment.bytes), index);
-  const v128_t mantissa = wasm_v128_and(even_inverted, wasm_i8x16_const_splat(0x0F));
-  // A code below 0x80 is negative, and the even bits' inversion leaves bit 7 as it is.
-  const v128_t negative = wasm_i8x16_ge(even_inverted, wasm_i8x16_const_splat(0));
-  return Combine(mantissa, factor, first_segment, negative, 4, 264, 0);
-}
-
-template <Expanded (*Expand16)(const uint8_t*)>
-void DecodeG711(const PcmTable& table, const uint8_t* codes, size_t code_count, int16_t* samples) {
+// Takes the law's tables by reference and loads them once: with constants it could see, the compiler
+// would rebuild each of them inside the loop, and WebAssembly engines materialise every vector constant
+// where it is used.
+[[gnu::noinline]] void DecodeG711Wasm(const G711Expansion& law, const PcmTable& table, const uint8_t* codes,
+                                      size_t code_count, int16_t* samples) {
+  const v128_t inverted = wasm_v128_load(law.inverted);
+  const v128_t mantissa_shifted = wasm_v128_load(law.mantissa_shifted);
+  const v128_t factors = wasm_v128_load(law.factor);
+  const v128_t corrections = wasm_v128_load(law.correction);
+  const v128_t negatives = wasm_v128_load(law.negative);
+  const v128_t bias = wasm_v128_load(law.bias);
+  const v128_t offset = wasm_v128_load(law.offset);
+  const v128_t low_nibble = wasm_u8x16_shr(wasm_i8x16_splat(-1), 4);
   unsigned char* out = BytesOf(samples);
   size_t i = 0;
   for (; i + 16 <= code_count; i += 16) {
-    const Expanded sixteen = Expand16(codes + i);
-    wasm_v128_store(out + 2 * i, sixteen.low);
-    wasm_v128_store(out + 2 * i + 16, sixteen.high);
+    const v128_t bits = wasm_v128_xor(wasm_v128_load(codes + i), inverted);
+    const v128_t high = wasm_u8x16_shr(bits, 4);
+    const v128_t mantissa = wasm_i8x16_swizzle(mantissa_shifted, wasm_v128_and(bits, low_nibble));
+    const v128_t factor = wasm_i8x16_swizzle(factors, high);
+    const v128_t correction = wasm_i8x16_swizzle(corrections, high);
+    const v128_t negative = wasm_i8x16_swizzle(negatives, high);
+    const auto expand = [&](v128_t (*widen)(v128_t), v128_t (*widen_signed)(v128_t)) {
+      const v128_t product = wasm_i16x8_mul(wasm_i16x8_add(widen(mantissa), bias), widen(factor));
+      const v128_t magnitude = wasm_i16x8_sub(wasm_i16x8_sub(product, wasm_i16x8_shl(widen(correction), 8)), offset);
+      const v128_t sign = widen_signed(negative);
+      return wasm_i16x8_sub(wasm_v128_xor(magnitude, sign), sign);
+    };
+    wasm_v128_store(out + 2 * i, expand(wasm_u16x8_extend_low_u8x16, wasm_i16x8_extend_low_i8x16));
+    wasm_v128_store(out + 2 * i + 16, expand(wasm_u16x8_extend_high_u8x16, wasm_i16x8_extend_high_i8x16));
   }
   for (; i < code_count; ++i) StoreSample(out, i, table.samples[codes[i]]);
 }
 
-}  // namespace
-
 void AlawDecodeBlockWasmSimd(const uint8_t* codes, size_t code_count, int16_t* samples) {
-  DecodeG711<AlawExpand16>(AlawPcmTable, codes, code_count, samples);
+  DecodeG711Wasm(AlawExpansion, AlawPcmTable, codes, code_count, samples);
 }
 
 void MulawDecodeBlockWasmSimd(const uint8_t* codes, size_t code_count, int16_t* samples) {
-  DecodeG711<MulawExpand16>(MulawPcmTable, codes, code_count, samples);
+  DecodeG711Wasm(MulawExpansion, MulawPcmTable, codes, code_count, samples);
 }
 
 // Decoder states come from decoding, so the predictor and the history lie in -2048..2047.
