@@ -49,25 +49,30 @@ inline unsigned char* BytesOf(int16_t* samples) { return reinterpret_cast<unsign
 inline constexpr size_t ChunkSamples = 512;
 
 // The values that enter the DC tracker, oldest first: the 128 that entered before this chunk, then the
-// chunk's own.
-struct TrackerWindow {
-  int32_t values[DcTrackerLength + ChunkSamples];
+// chunk's own. The decoder's values fit 16 bits (-2048..2047); WebAssembly's decoder keeps them so.
+template <typename Value>
+struct TrackerWindowOf {
+  Value values[DcTrackerLength + ChunkSamples];
 };
+using TrackerWindow = TrackerWindowOf<int32_t>;
 
-inline void LoadHistory(const DcHistory& history, TrackerWindow& window) {
+template <typename Value>
+void LoadHistory(const DcHistory& history, TrackerWindowOf<Value>& window) {
   for (int k = 0; k < DcTrackerLength; ++k) {
-    window.values[k] = history.ring[(history.position + k) & (DcTrackerLength - 1)];
+    window.values[k] = static_cast<Value>(history.ring[(history.position + k) & (DcTrackerLength - 1)]);
   }
 }
 
 // Moves the newest 128 values to the front, ready for the next chunk.
-inline void ShiftWindow(TrackerWindow& window, size_t count) {
-  std::memmove(window.values, window.values + count, DcTrackerLength * sizeof(int32_t));
+template <typename Value>
+void ShiftWindow(TrackerWindowOf<Value>& window, size_t count) {
+  std::memmove(window.values, window.values + count, DcTrackerLength * sizeof(Value));
 }
 
 // Writes the front of the window (the newest 128 values) back into the ring, as the per-value tracker would
 // have left it after `count` more values.
-inline void StoreHistory(const TrackerWindow& window, size_t count, DcHistory& history) {
+template <typename Value>
+void StoreHistory(const TrackerWindowOf<Value>& window, size_t count, DcHistory& history) {
   const int32_t position = static_cast<int32_t>((history.position + count) & (DcTrackerLength - 1));
   for (int k = 0; k < DcTrackerLength; ++k) history.ring[(position + k) & (DcTrackerLength - 1)] = window.values[k];
   history.position = position;
@@ -75,8 +80,8 @@ inline void StoreHistory(const TrackerWindow& window, size_t count, DcHistory& h
 
 // The tracker over the window's new values first..end-1: result j is value j minus the truncated mean of
 // the 128 values before it. Calls `emit(j, result)`; returns the running sum after value end-1.
-template <typename Emit>
-int32_t TrackScalar(const TrackerWindow& window, size_t first, size_t end, int32_t sum, Emit emit) {
+template <typename Value, typename Emit>
+int32_t TrackScalar(const TrackerWindowOf<Value>& window, size_t first, size_t end, int32_t sum, Emit emit) {
   for (size_t j = first; j < end; ++j) {
     const int32_t value = window.values[DcTrackerLength + j];
     emit(j, value - sum / DcTrackerLength);

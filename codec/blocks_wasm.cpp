@@ -58,10 +58,7 @@ const ByteTables& DecoderTables() {
   return tables;
 }
 
-// The decoder's values fit 16 bits (-2048..2047), so the window holds them as such.
-struct Window16 {
-  int16_t values[DcTrackerLength + ChunkSamples];
-};
+using Window16 = TrackerWindowOf<int16_t>;
 
 // Decodes `byte` at the step index whose row in next_rows starts at address `row`; `predictor` holds the
 // predictor in all eight lanes.
@@ -110,13 +107,8 @@ inline v128_t TrackOutput8(const Window16& window, size_t j, v128_t& sum) {
 int32_t TrackOutputFrom(const Window16& window, size_t j, size_t end, int32_t sum, unsigned char* out) {
   v128_t vector_sum = wasm_i32x4_splat(sum);
   for (; j + 8 <= end; j += 8) wasm_v128_store(out + 2 * j, TrackOutput8(window, j, vector_sum));
-  sum = wasm_i32x4_extract_lane(vector_sum, 0);
-  for (; j < end; ++j) {
-    const int32_t value = window.values[DcTrackerLength + j];
-    StoreSample(out, j, DecoderOutput(value - sum / DcTrackerLength));
-    sum += value - window.values[j];
-  }
-  return sum;
+  return TrackScalar(window, j, end, wasm_i32x4_extract_lane(vector_sum, 0),
+                     [out](size_t k, int32_t result) { StoreSample(out, k, DecoderOutput(result)); });
 }
 
 // One law's expansion as 16-byte tables. A code, with `inverted` bits flipped, splits into its high four
@@ -212,9 +204,7 @@ void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& su
                               size_t byte_count, int16_t* samples) {
   if (byte_count == 0) return;
   Window16 window;
-  for (int k = 0; k < DcTrackerLength; ++k) {
-    window.values[k] = static_cast<int16_t>(history.ring[(history.position + k) & (DcTrackerLength - 1)]);
-  }
+  LoadHistory(history, window);
   const ByteTables& tables = DecoderTables();
   v128_t predictor = wasm_i16x8_splat(static_cast<int16_t>(state.predictor));
   uint32_t row = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&tables.next_rows[state.step_index * 256]));
@@ -235,12 +225,10 @@ void AdpcmDecodeBlockWasmSimd(AdpcmState& state, DcHistory& history, int32_t& su
     for (; i < chunk_bytes; ++i) DecodeByte16(in[i], predictor, row, chunk_values + 2 * i, tables);
     const size_t chunk_samples = 2 * chunk_bytes;
     sum = TrackOutputFrom(window, tracked, chunk_samples, wasm_i32x4_extract_lane(vector_sum, 0), chunk_out);
-    std::memmove(window.values, window.values + chunk_samples, DcTrackerLength * sizeof(int16_t));
+    ShiftWindow(window, chunk_samples);
     done_bytes += chunk_bytes;
   }
-  const int32_t position = static_cast<int32_t>((history.position + 2 * byte_count) & (DcTrackerLength - 1));
-  for (int k = 0; k < DcTrackerLength; ++k) history.ring[(position + k) & (DcTrackerLength - 1)] = window.values[k];
-  history.position = position;
+  StoreHistory(window, 2 * byte_count, history);
   state.predictor = wasm_i16x8_extract_lane(predictor, 0);
   state.step_index = static_cast<int32_t>((row - reinterpret_cast<uintptr_t>(tables.next_rows)) / (256 * sizeof(uint32_t)));
 }
