@@ -54,12 +54,26 @@ if [ -n "$missing" ] || [ "$need_sources" = yes ]; then
   fi
   # A mirror caught mid-sync fails one index for a minute or so; the install below still finds packages in
   # the indexes that did arrive, and says so plainly if one is missing.
+  indexes_complete=yes
   for attempt in 1 2 3; do
     apt-get -o DPkg::Lock::Timeout=900 update -qq && break
-    if [ "$attempt" = 3 ]; then echo "install-deps: apt-get update failed three times; going on with the indexes it has" >&2
+    if [ "$attempt" = 3 ]; then
+      indexes_complete=no
+      echo "install-deps: apt-get update failed three times; going on with the indexes it has" >&2
     else sleep 20; fi
   done
-  [ -z "$missing" ] || apt-get -o DPkg::Lock::Timeout=900 install -y -qq $missing >/dev/null
+  if [ -n "$missing" ]; then
+    install="apt-get -o DPkg::Lock::Timeout=900 install -y -qq"
+    if ! $install $missing >/dev/null; then
+      # Wine's 32-bit libraries must match their 64-bit twins version for version. When one architecture's
+      # security index is missing, the 64-bit side's candidates are security versions the 32-bit side cannot
+      # follow; the point release's versions are in every architecture's index, so take those.
+      codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+      [ "$indexes_complete" = no ] && [ -n "$codename" ] || exit 1
+      echo "install-deps: trying again with the versions of $codename's point release, which every architecture's index has" >&2
+      $install -t "$codename" $missing >/dev/null
+    fi
+  fi
 fi
 
 # puppeteer-core for the page's tests, and the JavaScript G.711 package the npm package's benchmark runs
